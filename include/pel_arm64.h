@@ -1,0 +1,51 @@
+/*
+ * libpel_arm64: keyed vector codec.
+ *
+ * Every function builds its own codec from its arguments and keeps nothing
+ * between calls; functions may be called from any number of threads at once.
+ *
+ * Arguments: `key` is the codec key in hexadecimal digits (32, 48 or 64 digits
+ * for the record-set functions, which also encrypt; the vector functions read
+ * only the first 16). `space` is the metric name, "COSINE", "L2" or
+ * "INNER_PRODUCT". `version` is the parameter profile, 1 or 2. `dim` is the
+ * dimension and the number of doubles in every array argument. Text arguments
+ * are NUL-terminated and only read.
+ *
+ * Failures: no function lets an exception out. A failed call writes one line
+ * with the reason to stderr, leaves every output untouched, and makes
+ * last_error_message() return the reason; a successful call makes it return
+ * NULL.
+ */
+#ifndef PEL_ARM64_H
+#define PEL_ARM64_H
+
+#if defined(_WIN32)
+#define PEL_EXPORT __declspec(dllexport)
+#else
+#define PEL_EXPORT __attribute__((visibility("default")))
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Reads dim doubles from input and writes their encoding, dim doubles, to
+ * output. input and output may be the same array. */
+PEL_EXPORT void encode_vector(const char *key, const char *space, int version, int dim, const double *input,
+                              double *output);
+
+/* Reads dim doubles from input and writes their decoding to output; needs
+ * dim >= 2. input and output may be the same array. */
+PEL_EXPORT void decode_vector(const char *key, const char *space, int version, int dim, const double *input,
+                              double *output);
+
+/* The reason the calling thread's last call of this library failed, or NULL if
+ * it succeeded. The text belongs to the library and stays valid until the
+ * thread's next call; never free it. */
+PEL_EXPORT const char *last_error_message(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PEL_ARM64_H */

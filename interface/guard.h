@@ -1,0 +1,38 @@
+// The one place where failures cross the C boundary.
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace Pelmora::boundary {
+
+// Records `message` as the calling thread's last error and writes
+// "<function>: <message>" to stderr. Never throws.
+void fail(const char* function, const char* message) noexcept;
+// Marks the calling thread's last call as successful.
+void succeed() noexcept;
+// The calling thread's last error, or nullptr after a success.
+const char* last_error() noexcept;
+
+// Runs an exported function's body. No exception leaves it. The body must
+// compute into locals and write the caller's outputs only as its last step, so a
+// failure leaves them untouched.
+template <class Body>
+void guarded(const char* function, Body&& body) noexcept {
+    try {
+        body();
+        succeed();
+    } catch (const std::exception& e) {
+        fail(function, e.what());
+    } catch (...) {
+        fail(function, "unknown failure");
+    }
+}
+
+// Refuses an argument the call cannot use; the message names it.
+void require(bool condition, const char* message);
+
+// The text of a NUL-terminated argument; `name` is for the message if it is null.
+std::string text_argument(const char* value, const char* name);
+
+}  // namespace Pelmora::boundary

@@ -1,0 +1,53 @@
+#include "transform/pelmo.h"
+
+#include <iostream>
+#include <stdexcept>
+
+#include "transform/utils.h"
+
+namespace Pelmora {
+
+Pelmo::Pelmo(const std::string& key, const std::string& space, int version, int dim)
+    : space_(space), version_(version), dim_(dim) {
+    if (version == 1 || version == 2) {
+        profile_ = version == 1 ? kProfile1 : kProfile2;
+        has_profile_ = true;
+        key_ = key;
+    } else {
+        std::cerr << "Invalid version number" << std::endl;
+    }
+    if (space_ != "COSINE") {
+        profile_.scale_enabled = false;
+    }
+}
+
+SparseMatrix Pelmo::get_matrix() const {
+    return build_matrix(key_, dim_, profile_, ShearPattern::even_rows);
+}
+
+double Pelmo::solve(const Vector& u, const Vector& n) const { return solve_noise_root(u, n); }
+
+void Pelmo::encode_vector(Vector& v) const {
+    const int field0 = parse_key_field(key_, 0);
+    require_length(v, dim_);
+    if (profile_.noise_enabled) {
+        blend(v, noise_vector(field0, profile_, dim_));
+    }
+    const SparseMatrix m = get_matrix();
+    v = multiply(m, v);
+}
+
+void Pelmo::decode_vector(Vector& v) const {
+    const SparseMatrix m = get_matrix();
+    if (dim_ < 2) {
+        throw std::invalid_argument("Decoding needs a dimension of at least 2, got " + std::to_string(dim_) + ".");
+    }
+    require_length(v, dim_);
+    const SparseMatrix inverse = Utils::invertMatrix(m);
+    v = multiply(inverse, v);
+    if (profile_.noise_enabled) {
+        remove_noise(v, noise_vector(parse_key_field(key_, 0), profile_, static_cast<int>(v.size())));
+    }
+}
+
+}  // namespace Pelmora

@@ -1,0 +1,56 @@
+// The codec object: one call's key, metric name, profile version and dimension.
+#pragma once
+
+#include <string>
+
+#include <nlohmann/json_fwd.hpp>
+
+#include "transform/eigen.h"
+#include "transform/stages.h"
+
+namespace Pelmora {
+
+// Built per call and immutable afterwards; holds no derived state. Every
+// operation derives the matrix, the noise and the cipher from the key again.
+//
+// Version 1 or 2 selects the parameter profile; any other version writes
+// "Invalid version number" to stderr and leaves an object without profile and
+// with an empty key, whose key-reading operations fail. Scaling is on only for
+// version 1 with the metric name "COSINE".
+class Pelmo {
+public:
+    Pelmo(const std::string& key, const std::string& space, int version, int dim);
+
+    // The key-derived transform matrix: block diagonal with 2x2 blocks (and a
+    // trailing 1x1 block for an odd dimension).
+    SparseMatrix get_matrix() const;
+
+    // The t > 0 with |t*u - n| = 1; reads no field.
+    double solve(const Vector& u, const Vector& n) const;
+
+    // In place; v must have `dim` components (std::invalid_argument otherwise).
+    void encode_vector(Vector& v) const;
+    // In place; needs dim >= 2 and v of `dim` components.
+    void decode_vector(Vector& v) const;
+
+    // Record sets (defined in records/).
+    nlohmann::json encode(const nlohmann::json& records) const;
+    nlohmann::json decode(const nlohmann::json& records, const Vector& query) const;
+
+    bool has_profile() const { return has_profile_; }
+    const Profile& profile() const { return profile_; }
+    const std::string& key() const { return key_; }
+    const std::string& space() const { return space_; }
+    int version() const { return version_; }
+    int dim() const { return dim_; }
+
+private:
+    Profile profile_{};
+    bool has_profile_ = false;
+    std::string key_;
+    std::string space_;
+    int version_;
+    int dim_;
+};
+
+}  // namespace Pelmora

@@ -1,0 +1,68 @@
+// Building blocks of the keyed transform, shared by the codec of libpel_arm64 and
+// by the earlier codec of pellib and libpel_linux.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "transform/eigen.h"
+
+namespace Pelmora {
+
+// Switches and ranges of the scaling, shear, rotation and noise stages.
+struct Profile {
+    bool scale_enabled;
+    double scale_min;
+    double scale_max;
+    bool shear_enabled;
+    double shear_min;
+    double shear_max;
+    bool rotation_enabled;
+    bool noise_enabled;
+    double noise_min;
+    double noise_max;
+};
+
+inline constexpr Profile kProfile1{true, 0.9, 1.1, true, 0.0, 0.2, true, true, 0.2, 0.3};
+inline constexpr Profile kProfile2{false, 0.9, 1.1, true, 0.0, 0.1, true, true, 0.1, 0.2};
+
+// Key field f (0: noise, 1: scale, 2: shear, 3: rotation) is characters 4f to
+// 4f+3 of the key, read by std::stoi in base 16. Throws std::out_of_range when the
+// field starts beyond the end of the key, std::invalid_argument when it holds no
+// hexadecimal digit.
+int parse_key_field(const std::string& key, int field);
+
+// The generator seed of a key-field value: sign-extended to 64 bits.
+inline std::uint64_t key_seed(int field_value) {
+    return static_cast<std::uint64_t>(static_cast<std::int64_t>(field_value));
+}
+
+// Where the shear stage puts its draws: (i, i+1) for even i only, which keeps the
+// matrix block diagonal, or at every super-diagonal position (the earlier codec).
+enum class ShearPattern { even_rows, every_row };
+
+// M = D * S * R from key fields 1, 2 and 3 (parsed first, in that order).
+// Throws std::invalid_argument for a negative dimension.
+SparseMatrix build_matrix(const std::string& key, int dim, const Profile& profile, ShearPattern shear);
+
+// Sparse products with the accumulation the data format fixes: contributions
+// to an entry arrive in column-then-row order of the operands; the first is a
+// rounded product, each later one is added with mul_add.
+SparseMatrix multiply(const SparseMatrix& x, const SparseMatrix& y);
+Vector multiply(const SparseMatrix& m, const Vector& v);
+
+// The key's noise vector of the given length, seeded from key field 0's value:
+// norm drawn from [noise_min, noise_max), direction from [-1, 1)^length.
+Vector noise_vector(int field0_value, const Profile& profile, int length);
+
+// Moves the direction of v by the noise vector while keeping its norm.
+void blend(Vector& v, const Vector& noise);
+// Undoes blend for a vector of any norm.
+void remove_noise(Vector& w, const Vector& noise);
+// The t > 0 with |t*u - n| = 1.
+double solve_noise_root(const Vector& u, const Vector& n);
+
+// Throws std::invalid_argument unless v has exactly dim components.
+void require_length(const Vector& v, int dim);
+
+}  // namespace Pelmora
