@@ -1,0 +1,39 @@
+// Cipher object that seals a record's metadata text and opens it again.
+//
+// Sealed text: base64(IV) ":" base64(ciphertext), on one line. The IV part is
+// always 24 characters ending in "=="; the ciphertext is AES-CBC with PKCS#7
+// padding, under the key and a fresh IV, of the zlib stream of the plaintext.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace Pelmora {
+
+class AES_CBC {
+public:
+    // The codec key read as hexadecimal digit pairs (a single last digit is a
+    // byte of its own). std::invalid_argument for a pair without a readable
+    // digit; std::runtime_error "Invalid key size. Must be 16, 24, or 32 bytes."
+    // unless the pairs give 16, 24 or 32 bytes.
+    explicit AES_CBC(const std::string& codec_key);
+
+    // Compresses, encrypts under a fresh IV, armours. Failures are
+    // std::runtime_error ("Compression failed with error: N", "Encryption failed.").
+    std::string encrypt(const std::string& plaintext);
+
+    // Reverses encrypt. std::runtime_error "Decryption failed." for a text
+    // without ":", an IV part that is not 16 bytes, a ciphertext that is not
+    // whole blocks or has no valid padding; "Decompression failed with error: N"
+    // when the decrypted bytes are not a zlib stream.
+    std::string decrypt(const std::string& sealed);
+
+    // Fills iv_bytes with 16 bytes from the system random device.
+    void init_iv();
+
+    std::vector<unsigned char> key_bytes;
+    // IV of the last encrypt, or what the last decrypt read from its IV part.
+    std::vector<unsigned char> iv_bytes;
+};
+
+}  // namespace Pelmora
