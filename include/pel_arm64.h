@@ -11,7 +11,9 @@
  * dimension and the number of doubles in every array argument. Text arguments
  * are NUL-terminated and only read.
  *
- * Failures: no function lets an exception out. A failed call writes one line
+ * JSON texts nested deeper than 1000 levels of arrays and objects are refused.
+ *
+ * Failures: no function lets an exception out. A failed call writes a line
  * with the reason to stderr, leaves every output untouched, and makes
  * last_error_message() return the reason; a successful call makes it return
  * NULL.
@@ -38,6 +40,29 @@ PEL_EXPORT void encode_vector(const char *key, const char *space, int version, i
  * dim >= 2. input and output may be the same array. */
 PEL_EXPORT void decode_vector(const char *key, const char *space, int version, int dim, const double *input,
                               double *output);
+
+/* Reads the record set in records_json (JSON text, an array of objects with
+ * "id", "filter", "meta" and a "vector" of dim numbers) and stores through
+ * *out_json a new NUL-terminated JSON text of the encoded records, which the
+ * caller owns and releases with free_output_buffer. Text that does not parse
+ * fails the call after the line "Error parsing JSON data: <reason>" on stderr.
+ * On failure *out_json is left as it was. */
+PEL_EXPORT void encode(const char *key, const char *space, int version, int dim, const char *records_json,
+                       char **out_json);
+
+/* Reads an encoded record set in records_json and a query of dim doubles and
+ * stores through *out_json a new NUL-terminated JSON text of the opened
+ * records, each with its "similarity" to the query, best first ("COSINE",
+ * "INNER_PRODUCT": highest; "L2": lowest; records scoring NaN last). The caller
+ * owns the text and releases it with free_output_buffer; on failure *out_json
+ * is left as it was. Needs dim >= 2. */
+PEL_EXPORT void decode(const char *key, const char *space, int version, int dim, const double *query,
+                       const char *records_json, char **out_json);
+
+/* Releases a text stored by encode or decode; NULL is allowed and ignored.
+ * Every such text must be released here, exactly once, and by nothing else
+ * (not free()). */
+PEL_EXPORT void free_output_buffer(char *buffer);
 
 /* The reason the calling thread's last call of this library failed, or NULL if
  * it succeeded. The text belongs to the library and stays valid until the

@@ -1,10 +1,16 @@
 // Exported functions of libpel_arm64.
 #include <algorithm>
+#include <cstring>
+#include <iostream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
 
 #include "interface/guard.h"
 #include "pel_arm64.h"
+#include "records/records.h"
 #include "transform/pelmo.h"
 
 namespace Pelmora {
@@ -42,6 +48,36 @@ void transform_vector(const char* function, const char* key, const char* space, 
     });
 }
 
+// A text that does not parse is reported on its own line, as hosts of this
+// library expect, and then fails the call: an empty result would look like an
+// empty record set.
+nlohmann::json parse_records_to_encode(const std::string& text) {
+    require_json_depth(text, "The record set");
+    try {
+        return nlohmann::json::parse(text);
+    } catch (const nlohmann::json::exception& e) {
+        const std::string message = std::string("Error parsing JSON data: ") + e.what();
+        // One write, so the line cannot interleave with those of concurrent calls.
+        std::cerr << (message + '\n') << std::flush;
+        throw std::invalid_argument(message);
+    }
+}
+
+// Parses the caller's text where it lies.
+nlohmann::json parse_records_to_decode(const char* text) {
+    require_json_depth(std::string_view(text), "The record set");
+    return nlohmann::json::parse(text);
+}
+
+// The compact dump in a new array of length + 1 chars; the caller owns it and
+// returns it through free_output_buffer.
+char* to_output_buffer(const nlohmann::json& result) {
+    const std::string text = result.dump();
+    char* buffer = new char[text.size() + 1];
+    std::memcpy(buffer, text.c_str(), text.size() + 1);
+    return buffer;
+}
+
 }  // namespace
 }  // namespace Pelmora
 
@@ -57,6 +93,36 @@ PEL_EXPORT void decode_vector(const char* key, const char* space, int version, i
                               double* output) {
     Pelmora::transform_vector("decode_vector", key, space, version, dim, input, output,
                               [](const Pelmora::Pelmo& codec, Pelmora::Vector& v) { codec.decode_vector(v); });
+}
+
+PEL_EXPORT void encode(const char* key, const char* space, int version, int dim, const char* records_json,
+                       char** out_json) {
+    using namespace Pelmora;
+    boundary::guarded("encode", [&] {
+        const Pelmo codec = make_codec(key, space, version, dim);
+        const std::string text = boundary::text_argument(records_json, "records_json");
+        boundary::require(out_json != nullptr, "The argument out_json is null.");
+        const nlohmann::json result = codec.encode(parse_records_to_encode(text));
+        *out_json = to_output_buffer(result);
+    });
+}
+
+PEL_EXPORT void decode(const char* key, const char* space, int version, int dim, const double* query,
+                       const char* records_json, char** out_json) {
+    using namespace Pelmora;
+    boundary::guarded("decode", [&] {
+        const Pelmo codec = make_codec(key, space, version, dim);
+        boundary::require(records_json != nullptr, "The argument records_json is null.");
+        boundary::require(out_json != nullptr, "The argument out_json is null.");
+        const nlohmann::json records = parse_records_to_decode(records_json);
+        const Vector q = copy_in(query, dim, "query");
+        const nlohmann::json result = codec.decode(records, q);
+        *out_json = to_output_buffer(result);
+    });
+}
+
+PEL_EXPORT void free_output_buffer(char* buffer) {
+    Pelmora::boundary::guarded("free_output_buffer", [&] { delete[] buffer; });
 }
 
 PEL_EXPORT const char* last_error_message(void) { return Pelmora::boundary::last_error(); }

@@ -14,7 +14,7 @@ Pelmo::Pelmo(const std::string& key, const std::string& space, int version, int 
         has_profile_ = true;
         key_ = key;
     } else {
-        std::cerr << "Invalid version number" << std::endl;
+        std::cerr << "Invalid version number\n" << std::flush;
     }
     if (space_ != "COSINE") {
         profile_.scale_enabled = false;
