@@ -1,10 +1,9 @@
 // Demonstration driver of pellib and libpel_linux, exported as `main` for a host
 // to look up; nothing in the library calls it.
 #include <iostream>
-#include <vector>
 
 #include "earlier/pelmo.h"
-#include "earlier/random.h"
+#include "interface/demo.h"
 #include "pel_earlier.h"
 
 // Prints the earlier codec's round trip of a vector from Eigen's random vector
@@ -25,15 +24,6 @@ PEL_EXPORT int main() {
     std::cout << "Decoded vector:" << std::endl;
     std::cout << d << std::endl;
 
-    Random r(12345);
-    std::cout << "Random number: " << r.random() << std::endl;
-    const std::vector<double> u = r.uniform(10.0, 20.0, 5);
-    std::cout << "Random numbers in the range [10.0, 20.0):" << std::endl;
-    for (const double x : u) {
-        std::cout << x << " ";
-    }
-    std::cout << std::endl;
-    std::cout << "Random number in the range [30.0, 40.0): " << r.range(30.0, 40.0) << std::endl;
-    std::cout << "Random number in the range [30.0, 40.0): " << r.range(30.0, 40.0) << std::endl;
+    Pelmora::print_generator_demo();
     return 0;
 }
