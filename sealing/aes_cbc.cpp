@@ -227,17 +227,24 @@ void mix_columns(State& state) {
 }
 
 void inv_mix_columns(State& state) {
+    // Products by 09, 0B, 0D and 0E from three doublings of each byte.
     for (int column = 0; column < 4; ++column) {
         const std::uint32_t word = state[column];
-        const unsigned char b0 = row_byte(word, 0);
-        const unsigned char b1 = row_byte(word, 1);
-        const unsigned char b2 = row_byte(word, 2);
-        const unsigned char b3 = row_byte(word, 3);
-        state[column] = pack_column(
-            static_cast<unsigned char>(mul(b0, 0x0E) ^ mul(b1, 0x0B) ^ mul(b2, 0x0D) ^ mul(b3, 0x09)),
-            static_cast<unsigned char>(mul(b0, 0x09) ^ mul(b1, 0x0E) ^ mul(b2, 0x0B) ^ mul(b3, 0x0D)),
-            static_cast<unsigned char>(mul(b0, 0x0D) ^ mul(b1, 0x09) ^ mul(b2, 0x0E) ^ mul(b3, 0x0B)),
-            static_cast<unsigned char>(mul(b0, 0x0B) ^ mul(b1, 0x0D) ^ mul(b2, 0x09) ^ mul(b3, 0x0E)));
+        unsigned char x9[4], xb[4], xd[4], xe[4];
+        for (int row = 0; row < 4; ++row) {
+            const unsigned char b = row_byte(word, row);
+            const unsigned char b2 = mul2(b);
+            const unsigned char b4 = mul2(b2);
+            const unsigned char b8 = mul2(b4);
+            x9[row] = static_cast<unsigned char>(b8 ^ b);
+            xb[row] = static_cast<unsigned char>(b8 ^ b2 ^ b);
+            xd[row] = static_cast<unsigned char>(b8 ^ b4 ^ b);
+            xe[row] = static_cast<unsigned char>(b8 ^ b4 ^ b2);
+        }
+        state[column] = pack_column(static_cast<unsigned char>(xe[0] ^ xb[1] ^ xd[2] ^ x9[3]),
+                                    static_cast<unsigned char>(x9[0] ^ xe[1] ^ xb[2] ^ xd[3]),
+                                    static_cast<unsigned char>(xd[0] ^ x9[1] ^ xe[2] ^ xb[3]),
+                                    static_cast<unsigned char>(xb[0] ^ xd[1] ^ x9[2] ^ xe[3]));
     }
 }
 
@@ -445,7 +452,10 @@ void AES_CBC::init_iv() {
     // Every byte comes from the device itself. An engine seeded with one 32-bit
     // draw could produce only 2^32 IVs, and two seals would share an IV after
     // some tens of thousands of calls.
-    std::random_device device("/dev/urandom");
+    if (!device_) {
+        device_ = std::make_unique<std::random_device>("/dev/urandom");
+    }
+    std::random_device& device = *device_;
     static_assert(std::random_device::max() >= 0xFFFFFFFFu, "random_device must give 32-bit values");
     iv_bytes.assign(kIvSize, 0);
     for (std::size_t word = 0; word < kIvSize / 4; ++word) {
@@ -457,7 +467,10 @@ void AES_CBC::init_iv() {
 }
 
 std::string AES_CBC::encrypt(const std::string& plaintext) {
-    const std::vector<unsigned char> stream = Utils::pel_compress(plaintext);
+    if (!deflater_) {
+        deflater_ = std::make_unique<Deflater>();
+    }
+    const std::vector<unsigned char> stream = deflater_->compress(plaintext);
     init_iv();
     unsigned char iv[kIvSize];
     std::copy_n(iv_bytes.begin(), kIvSize, iv);
@@ -491,7 +504,10 @@ std::string AES_CBC::decrypt(const std::string& sealed) {
     if (status != plusaes::status_ok) {
         throw std::runtime_error("Decryption failed.");
     }
-    return Utils::pel_decompress(plain);
+    if (!inflater_) {
+        inflater_ = std::make_unique<Inflater>();
+    }
+    return inflater_->decompress(plain);
 }
 
 }  // namespace Pelmora

@@ -5,8 +5,12 @@
 // padding, under the key and a fresh IV, of the zlib stream of the plaintext.
 #pragma once
 
+#include <memory>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "sealing/compression.h"
 
 namespace Pelmora {
 
@@ -34,6 +38,13 @@ public:
     std::vector<unsigned char> key_bytes;
     // IV of the last encrypt, or what the last decrypt read from its IV part.
     std::vector<unsigned char> iv_bytes;
+
+private:
+    // Made on first use and kept for the object's life: one object serves all
+    // the records of a call, and these cost more to set up than to use.
+    std::unique_ptr<std::random_device> device_;
+    std::unique_ptr<Deflater> deflater_;
+    std::unique_ptr<Inflater> inflater_;
 };
 
 }  // namespace Pelmora
