@@ -1,6 +1,10 @@
 #!/usr/bin/env bash
-# Builds and runs the test suite twice: a release build, then one under
-# AddressSanitizer and UndefinedBehaviorSanitizer, where any report fails.
+# Builds and runs every check of the project, in order; the first failure stops it:
+#   1. the test suite, release build;
+#   2. the test suite under AddressSanitizer and UndefinedBehaviorSanitizer;
+#   3. the concurrent-calls test under ThreadSanitizer;
+#   4. each fuzz target for a minute (PEL_FUZZ_SECONDS to change);
+#   5. the test suite cross-built for Linux on aarch64, run under qemu.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -11,8 +15,11 @@ cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release
 cmake --build build/release -j"$jobs"
 ctest --test-dir build/release --output-on-failure -j"$jobs"
 
-cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPEL_SANITIZE=ON
+cmake -S . -B build/sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPEL_SANITIZE=ON -DPEL_BUILD_BENCH=OFF
 cmake --build build/sanitize -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1 \
 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
   ctest --test-dir build/sanitize --output-on-failure -j"$jobs"
+
+scripts/tsan.sh
+scripts/fuzz.sh
