@@ -23,3 +23,4 @@ UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
 
 scripts/tsan.sh
 scripts/fuzz.sh
+scripts/aarch64.sh

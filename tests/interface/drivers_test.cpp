@@ -41,8 +41,15 @@ const char* const kGeneratorLines[] = {
 
 std::string trimmed(const std::string& line) { return line.substr(line.find_first_not_of(' ')); }
 
+// The demo host, behind the emulator that runs a cross-built one (empty in a
+// native build).
+std::string host_command() {
+    const std::string emulator = PEL_EMULATOR;
+    return (emulator.empty() ? "" : emulator + " ") + quoted(PEL_DEMO_HOST_PATH);
+}
+
 std::vector<std::string> run_driver(const char* library) {
-    const Command run = run_command(quoted(PEL_DEMO_HOST_PATH) + " " + quoted(library));
+    const Command run = run_command(host_command() + " " + quoted(library));
     EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
     EXPECT_FALSE(run.out.empty());
     if (!run.out.empty()) {
