@@ -9,17 +9,7 @@
 #   PEL_FUZZ_SECONDS=10 scripts/fuzz.sh decode encode
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh
-
-missing=()
-for package in clang libclang-rt-14-dev; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
-done
-if [ "${#missing[@]}" -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+scripts/setup.sh clang libclang-rt-14-dev
 
 build=build/fuzz
 seconds=${PEL_FUZZ_SECONDS:-60}
