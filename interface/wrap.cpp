@@ -51,8 +51,8 @@ void transform_vector(const char* function, const char* key, const char* space, 
 // A text that does not parse is reported on its own line, as hosts of this
 // library expect, and then fails the call: an empty result would look like an
 // empty record set.
-nlohmann::json parse_records_to_encode(const std::string& text) {
-    require_json_depth(text, "The record set");
+nlohmann::json parse_records_to_encode(const char* text) {
+    require_json_depth(std::string_view(text), "The record set");
     try {
         return nlohmann::json::parse(text);
     } catch (const nlohmann::json::exception& e) {
@@ -70,9 +70,11 @@ nlohmann::json parse_records_to_decode(const char* text) {
 }
 
 // The compact dump in a new array of length + 1 chars; the caller owns it and
-// returns it through free_output_buffer.
-char* to_output_buffer(const nlohmann::json& result) {
+// returns it through free_output_buffer. The document is released as soon as
+// it is dumped, so at most two copies of the text are alive at once.
+char* to_output_buffer(nlohmann::json result) {
     const std::string text = result.dump();
+    result = nullptr;
     char* buffer = new char[text.size() + 1];
     std::memcpy(buffer, text.c_str(), text.size() + 1);
     return buffer;
@@ -100,10 +102,12 @@ PEL_EXPORT void encode(const char* key, const char* space, int version, int dim,
     using namespace Pelmora;
     boundary::guarded("encode", [&] {
         const Pelmo codec = make_codec(key, space, version, dim);
-        const std::string text = boundary::text_argument(records_json, "records_json");
+        boundary::require(records_json != nullptr, "The argument records_json is null.");
         boundary::require(out_json != nullptr, "The argument out_json is null.");
-        const nlohmann::json result = codec.encode(parse_records_to_encode(text));
-        *out_json = to_output_buffer(result);
+        // The caller's text is only read, so it is parsed where it lies; the
+        // parsed records are gone before the result is dumped.
+        nlohmann::json result = codec.encode(parse_records_to_encode(records_json));
+        *out_json = to_output_buffer(std::move(result));
     });
 }
 
@@ -114,10 +118,13 @@ PEL_EXPORT void decode(const char* key, const char* space, int version, int dim,
         const Pelmo codec = make_codec(key, space, version, dim);
         boundary::require(records_json != nullptr, "The argument records_json is null.");
         boundary::require(out_json != nullptr, "The argument out_json is null.");
-        const nlohmann::json records = parse_records_to_decode(records_json);
-        const Vector q = copy_in(query, dim, "query");
-        const nlohmann::json result = codec.decode(records, q);
-        *out_json = to_output_buffer(result);
+        nlohmann::json result;
+        {
+            const nlohmann::json records = parse_records_to_decode(records_json);
+            const Vector q = copy_in(query, dim, "query");
+            result = codec.decode(records, q);
+        }
+        *out_json = to_output_buffer(std::move(result));
     });
 }
 

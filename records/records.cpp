@@ -36,11 +36,12 @@ Vector read_vector(const json& record, std::size_t index, int dim) {
 
 // Always JSON reals, never integers, whatever the values.
 json to_array(const Vector& v) {
-    json array = json::array();
+    json::array_t array;
+    array.reserve(static_cast<std::size_t>(v.size()));
     for (Eigen::Index i = 0; i < v.size(); ++i) {
-        array.push_back(static_cast<double>(v[i]));
+        array.emplace_back(static_cast<double>(v[i]));
     }
-    return array;
+    return json(std::move(array));
 }
 
 struct Opened {

@@ -17,12 +17,7 @@ for arg in "$@"; do
   if [ "$arg" = "--smoke" ]; then smoke=1; else args+=("$arg"); fi
 done
 
-scripts/setup.sh
-if ! dpkg-query -W -f='${Status}' libbenchmark-dev 2>/dev/null | grep -q "install ok installed"; then
-  echo "Installing: libbenchmark-dev"
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends libbenchmark-dev
-fi
+scripts/setup.sh libbenchmark-dev
 
 jobs=$(nproc)
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DPEL_BUILD_BENCH=ON >/dev/null

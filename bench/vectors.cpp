@@ -1,0 +1,165 @@
+// One bare vector through each library's exported vector functions:
+// libpel_arm64's encode_vector / decode_vector under both parameter profiles,
+// and the earlier encode / decode of pellib and libpel_linux. Every call builds
+// the codec from the key again, so these times are what a host pays per call.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <exception>
+#include <iostream>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "common.h"
+#include "library.h"
+#include "summary.h"
+
+namespace pel_bench {
+namespace {
+
+constexpr int kDims[] = {128, 768, 1536};
+constexpr int kVersions[] = {1, 2};
+
+void arm64_vector(benchmark::State& state, const Arm64* lib, bool decoding, int version, int dim) {
+    const std::vector<double> plain = random_vector(dim, 1000 + static_cast<unsigned>(dim));
+    std::vector<double> input = plain;
+    std::vector<double> output(plain.size());
+    if (decoding) {
+        // Decoding is measured on a real encoding, as a host would call it.
+        lib->encode_vector(kKey, kSpace, version, dim, plain.data(), input.data());
+        if (const char* e = lib->last_error_message()) {
+            state.SkipWithError(e);
+            return;
+        }
+    }
+    const VectorFn fn = decoding ? lib->decode_vector : lib->encode_vector;
+    for (auto _ : state) {
+        fn(kKey, kSpace, version, dim, input.data(), output.data());
+        benchmark::DoNotOptimize(output.data());
+        benchmark::ClobberMemory();
+    }
+    if (const char* e = lib->last_error_message()) {
+        state.SkipWithError(e);
+        return;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void earlier_vector(benchmark::State& state, const Earlier* lib, bool decoding, int dim) {
+    const std::vector<double> plain = random_vector(dim, 1000 + static_cast<unsigned>(dim));
+    std::vector<double> input = plain;
+    std::vector<double> output(plain.size());
+    if (decoding) {
+        lib->encode(kKey, plain.data(), dim, input.data());
+        if (const char* e = lib->last_error_message()) {
+            state.SkipWithError(e);
+            return;
+        }
+    }
+    const EarlierVectorFn fn = decoding ? lib->decode : lib->encode;
+    for (auto _ : state) {
+        fn(kKey, input.data(), dim, output.data());
+        benchmark::DoNotOptimize(output.data());
+        benchmark::ClobberMemory();
+    }
+    if (const char* e = lib->last_error_message()) {
+        state.SkipWithError(e);
+        return;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+std::string arm64_name(const char* op, int version, int dim) {
+    return std::string("pel_arm64/") + op + "/v" + std::to_string(version) + "/" + std::to_string(dim);
+}
+
+std::string earlier_name(const char* lib, const char* op, int dim) {
+    return std::string(lib) + "/" + op + "/" + std::to_string(dim);
+}
+
+std::vector<Target> targets(bool with_earlier) {
+    std::vector<Target> t;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (int dim : kDims) {
+        for (int version : kVersions) {
+            const std::string label =
+                "decode_vector/encode_vector v" + std::to_string(version) + " dim " + std::to_string(dim);
+            const std::string dec = arm64_name("decode_vector", version, dim);
+            const std::string enc = arm64_name("encode_vector", version, dim);
+            t.push_back({label, [dec, enc](const Table& table) { return time_ratio(table, dec, enc); },
+                         dim >= 768 ? 1.5 : nan});
+        }
+    }
+    if (with_earlier) {
+        for (const char* lib : {"pellib", "pel_linux"}) {
+            for (int dim : kDims) {
+                const std::string dec = earlier_name(lib, "decode", dim);
+                const std::string enc = earlier_name(lib, "encode", dim);
+                t.push_back({std::string(lib) + " decode/encode dim " + std::to_string(dim),
+                             [dec, enc](const Table& table) { return time_ratio(table, dec, enc); }, nan});
+            }
+        }
+        for (int dim : kDims) {
+            for (const char* op : {"encode", "decode"}) {
+                const std::string a = earlier_name("pel_linux", op, dim);
+                const std::string b = earlier_name("pellib", op, dim);
+                t.push_back({std::string("pel_linux/pellib ") + op + " dim " + std::to_string(dim),
+                             [a, b](const Table& table) { return time_ratio(table, a, b); }, nan});
+            }
+        }
+    }
+    return t;
+}
+
+}  // namespace
+}  // namespace pel_bench
+
+int main(int argc, char** argv) {
+    using namespace pel_bench;
+    take_smoke_flag(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
+        return 1;
+    }
+
+    const Arm64* arm64 = nullptr;
+    std::vector<std::pair<const char*, const Earlier*>> earlier;
+    try {
+        arm64 = &load_arm64(PEL_ARM64_PATH);
+#ifdef PEL_PELLIB_PATH
+        earlier.emplace_back("pellib", &load_earlier(PEL_PELLIB_PATH));
+#endif
+#ifdef PEL_LINUX_PATH
+        earlier.emplace_back("pel_linux", &load_earlier(PEL_LINUX_PATH));
+#endif
+    } catch (const std::exception& e) {
+        std::cerr << e.what() << '\n';
+        return 1;
+    }
+
+    for (int version : kVersions) {
+        for (int dim : kDims) {
+            for (bool decoding : {false, true}) {
+                benchmark::RegisterBenchmark(
+                    arm64_name(decoding ? "decode_vector" : "encode_vector", version, dim).c_str(),
+                    arm64_vector, arm64, decoding, version, dim)
+                    ->Unit(benchmark::kMicrosecond);
+            }
+        }
+    }
+    for (const auto& [name, lib] : earlier) {
+        for (int dim : kDims) {
+            for (bool decoding : {false, true}) {
+                benchmark::RegisterBenchmark(earlier_name(name, decoding ? "decode" : "encode", dim).c_str(),
+                                             earlier_vector, lib, decoding, dim)
+                    ->Unit(benchmark::kMicrosecond);
+            }
+        }
+    }
+
+    SummaryReporter reporter({}, targets(!earlier.empty()));
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}
