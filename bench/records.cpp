@@ -290,64 +290,52 @@ void report(benchmark::State& state, const RecordSet& set, std::size_t input_siz
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(input_size));
 }
 
-void encode_records(benchmark::State& state, const Arm64* lib, int count) {
-    const RecordSet& set = record_set(*lib, count);
+// Times one record-set call per iteration against the floor for the same input
+// and output: `input` is what the call parses, `output_doc` and `output_size`
+// what it dumps.
+template <class Call>
+void time_record_call(benchmark::State& state, const Arm64* lib, const RecordSet& set, const char* op, int count,
+                      const std::string& input, const json& output_doc, std::size_t output_size, Call call) {
     if (!set.error.empty()) {
         state.SkipWithError(set.error.c_str());
         return;
     }
-    const double peak = g_smoke ? std::nan("") : cached_peak("encode", count, set.input);
+    const double peak = g_smoke ? std::nan("") : cached_peak(op, count, input);
     double call_total = 0.0;
     double floor_total = 0.0;
     for (auto _ : state) {
         char* out = nullptr;
         const Clock::time_point start = Clock::now();
-        lib->encode(kKey, kSpace, kVersion, kDim, set.input.c_str(), &out);
+        call(&out);
         lib->free_output_buffer(out);
-        const double call = seconds_between(start, Clock::now());
+        const double seconds = seconds_between(start, Clock::now());
         if (const char* e = lib->last_error_message()) {
             state.SkipWithError(e);
             break;
         }
-        state.SetIterationTime(call);
-        call_total += call;
+        state.SetIterationTime(seconds);
+        call_total += seconds;
         if (!g_smoke) {
-            floor_total += floor_seconds(set.input, set.encoded_doc, set.encoded.size());
+            floor_total += floor_seconds(input, output_doc, output_size);
         }
     }
     if (!state.error_occurred()) {
-        report(state, set, set.input.size(), call_total, floor_total, peak);
+        report(state, set, input.size(), call_total, floor_total, peak);
     }
+}
+
+void encode_records(benchmark::State& state, const Arm64* lib, int count) {
+    const RecordSet& set = record_set(*lib, count);
+    time_record_call(state, lib, set, "encode", count, set.input, set.encoded_doc, set.encoded.size(),
+                     [&](char** out) { lib->encode(kKey, kSpace, kVersion, kDim, set.input.c_str(), out); });
 }
 
 void decode_records(benchmark::State& state, const Arm64* lib, int count) {
     const RecordSet& set = record_set(*lib, count);
-    if (!set.error.empty()) {
-        state.SkipWithError(set.error.c_str());
-        return;
-    }
-    const double peak = g_smoke ? std::nan("") : cached_peak("decode", count, set.encoded);
-    double call_total = 0.0;
-    double floor_total = 0.0;
-    for (auto _ : state) {
-        char* out = nullptr;
-        const Clock::time_point start = Clock::now();
-        lib->decode(kKey, kSpace, kVersion, kDim, set.query.data(), set.encoded.c_str(), &out);
-        lib->free_output_buffer(out);
-        const double call = seconds_between(start, Clock::now());
-        if (const char* e = lib->last_error_message()) {
-            state.SkipWithError(e);
-            break;
-        }
-        state.SetIterationTime(call);
-        call_total += call;
-        if (!g_smoke) {
-            floor_total += floor_seconds(set.encoded, set.decoded_doc, set.decoded_size);
-        }
-    }
-    if (!state.error_occurred()) {
-        report(state, set, set.encoded.size(), call_total, floor_total, peak);
-    }
+    time_record_call(state, lib, set, "decode", count, set.encoded, set.decoded_doc, set.decoded_size,
+                     [&](char** out) {
+                         lib->decode(kKey, kSpace, kVersion, kDim, set.query.data(), set.encoded.c_str(), out);
+                     });
 }
 
 std::string case_name(const char* op, int count) {
