@@ -21,53 +21,47 @@ namespace {
 constexpr int kDims[] = {128, 768, 1536};
 constexpr int kVersions[] = {1, 2};
 
-void arm64_vector(benchmark::State& state, const Arm64* lib, bool decoding, int version, int dim) {
+// Times `call(input, output)` on one vector of `dim` components. Decoding is
+// measured on a real encoding, made by `encode` first, as a host would call it.
+template <class Encode, class Call>
+void time_vector_call(benchmark::State& state, const char* (*last_error)(), int dim, bool decoding,
+                      Encode encode, Call call) {
     const std::vector<double> plain = random_vector(dim, 1000 + static_cast<unsigned>(dim));
     std::vector<double> input = plain;
     std::vector<double> output(plain.size());
     if (decoding) {
-        // Decoding is measured on a real encoding, as a host would call it.
-        lib->encode_vector(kKey, kSpace, version, dim, plain.data(), input.data());
-        if (const char* e = lib->last_error_message()) {
+        encode(plain.data(), input.data());
+        if (const char* e = last_error()) {
             state.SkipWithError(e);
             return;
         }
     }
-    const VectorFn fn = decoding ? lib->decode_vector : lib->encode_vector;
     for (auto _ : state) {
-        fn(kKey, kSpace, version, dim, input.data(), output.data());
+        call(input.data(), output.data());
         benchmark::DoNotOptimize(output.data());
         benchmark::ClobberMemory();
     }
-    if (const char* e = lib->last_error_message()) {
+    if (const char* e = last_error()) {
         state.SkipWithError(e);
         return;
     }
     state.SetItemsProcessed(state.iterations());
 }
 
+void arm64_vector(benchmark::State& state, const Arm64* lib, bool decoding, int version, int dim) {
+    const VectorFn fn = decoding ? lib->decode_vector : lib->encode_vector;
+    time_vector_call(
+        state, lib->last_error_message, dim, decoding,
+        [&](const double* in, double* out) { lib->encode_vector(kKey, kSpace, version, dim, in, out); },
+        [&](const double* in, double* out) { fn(kKey, kSpace, version, dim, in, out); });
+}
+
 void earlier_vector(benchmark::State& state, const Earlier* lib, bool decoding, int dim) {
-    const std::vector<double> plain = random_vector(dim, 1000 + static_cast<unsigned>(dim));
-    std::vector<double> input = plain;
-    std::vector<double> output(plain.size());
-    if (decoding) {
-        lib->encode(kKey, plain.data(), dim, input.data());
-        if (const char* e = lib->last_error_message()) {
-            state.SkipWithError(e);
-            return;
-        }
-    }
     const EarlierVectorFn fn = decoding ? lib->decode : lib->encode;
-    for (auto _ : state) {
-        fn(kKey, input.data(), dim, output.data());
-        benchmark::DoNotOptimize(output.data());
-        benchmark::ClobberMemory();
-    }
-    if (const char* e = lib->last_error_message()) {
-        state.SkipWithError(e);
-        return;
-    }
-    state.SetItemsProcessed(state.iterations());
+    time_vector_call(
+        state, lib->last_error_message, dim, decoding,
+        [&](const double* in, double* out) { lib->encode(kKey, in, dim, out); },
+        [&](const double* in, double* out) { fn(kKey, in, dim, out); });
 }
 
 std::string arm64_name(const char* op, int version, int dim) {

@@ -34,6 +34,16 @@ void check_compress_size(std::uint64_t size) {
     }
 }
 
+// An empty input is no zlib stream; with it the doubling would never grow.
+void check_decompress_size(std::uint64_t size) {
+    if (size == 0) {
+        throw decompression_error(Z_DATA_ERROR);
+    }
+    if (size >= kSizeLimit) {
+        throw decompression_error(kParamError);
+    }
+}
+
 }  // namespace
 
 std::vector<unsigned char> Utils::pel_compress(const std::string& text) {
@@ -53,12 +63,7 @@ std::vector<unsigned char> Utils::pel_compress(const std::string& text) {
 
 std::string Utils::pel_decompress(const std::vector<unsigned char>& bytes) {
     const std::uint64_t size = bytes.size();
-    if (size == 0) {
-        throw decompression_error(Z_DATA_ERROR);
-    }
-    if (size >= kSizeLimit) {
-        throw decompression_error(kParamError);
-    }
+    check_decompress_size(size);
     std::string text;
     for (std::uint64_t capacity = 2 * size;; capacity *= 2) {
         if (capacity >= kSizeLimit) {
@@ -122,12 +127,7 @@ Inflater::~Inflater() { inflateEnd(&stream_); }
 
 std::string Inflater::decompress(const std::vector<unsigned char>& bytes) {
     const std::uint64_t size = bytes.size();
-    if (size == 0) {
-        throw decompression_error(Z_DATA_ERROR);
-    }
-    if (size >= kSizeLimit) {
-        throw decompression_error(kParamError);
-    }
+    check_decompress_size(size);
     int code = inflateReset(&stream_);
     if (code != Z_OK) {
         throw decompression_error(code);
