@@ -2,8 +2,16 @@
 // libpel_arm64's encode_vector / decode_vector under both parameter profiles,
 // and the earlier encode / decode of pellib and libpel_linux. Every call builds
 // the codec from the key again, so these times are what a host pays per call.
+//
+// Beside them, for libpel_arm64:
+//   floor/...         what no implementation of the format avoids in one call:
+//                     the generator's draws, the cosine and sine of every angle,
+//                     and the call's norms (and, decoding, its dot product);
+//   sparse_route/...  the same call through the sparse products and the sparse
+//                     inverse, the route the codec took before its block form.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <iostream>
@@ -13,7 +21,12 @@
 
 #include "common.h"
 #include "library.h"
+#include "reference/sparse_route.h"
 #include "summary.h"
+#include "transform/pelmo.h"
+#include "transform/random.h"
+#include "transform/stages.h"
+#include "transform/utils.h"
 
 namespace pel_bench {
 namespace {
@@ -64,8 +77,65 @@ void earlier_vector(benchmark::State& state, const Earlier* lib, bool decoding, 
         [&](const double* in, double* out) { fn(kKey, in, dim, out); });
 }
 
+void floor_case(benchmark::State& state, bool decoding, int version, int dim) {
+    using namespace Pelmora;
+    const Pelmo codec(kKey, kSpace, version, dim);
+    const Profile& p = codec.profile();
+    const std::vector<double> plain = random_vector(dim, 1000 + static_cast<unsigned>(dim));
+    const Vector v = Eigen::Map<const Vector>(plain.data(), dim);
+    for (auto _ : state) {
+        double sink = 0.0;
+        Random scale(key_seed(parse_key_field(codec.key(), 1)));
+        Random shear(key_seed(parse_key_field(codec.key(), 2)));
+        Random rotation(key_seed(parse_key_field(codec.key(), 3)));
+        Random noise(key_seed(parse_key_field(codec.key(), 0)));
+        for (int i = 0; p.scale_enabled && i < dim; ++i) {
+            sink += scale.range(p.scale_min, p.scale_max);
+        }
+        for (int k = 0; k < dim / 2; ++k) {
+            const double angle = rotation.range(-1.5707963267948966, 1.5707963267948966);
+            sink += shear.range(p.shear_min, p.shear_max) + std::cos(angle) + std::sin(angle);
+        }
+        sink += noise.range(p.noise_min, p.noise_max);
+        const Vector direction = noise.uniform_pel(-1.0, 1.0, dim);
+        sink += direction.norm() + v.norm() + (v + direction).norm();
+        if (decoding) {
+            sink += v.dot(direction);
+        }
+        benchmark::DoNotOptimize(sink);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+// As the exported function does it: copy in, build the codec, transform, copy out.
+void sparse_route_case(benchmark::State& state, const Arm64* lib, bool decoding, int version, int dim) {
+    const std::vector<double> plain = random_vector(dim, 1000 + static_cast<unsigned>(dim));
+    std::vector<double> input = plain;
+    std::vector<double> output(plain.size());
+    if (decoding) {
+        lib->encode_vector(kKey, kSpace, version, dim, plain.data(), input.data());
+    }
+    for (auto _ : state) {
+        const Pelmora::Pelmo codec(kKey, kSpace, version, dim);
+        Pelmora::Vector v = Eigen::Map<const Pelmora::Vector>(input.data(), dim);
+        if (decoding) {
+            pel_reference::decode_vector(codec, v, Pelmora::Utils::invertMatrix);
+        } else {
+            pel_reference::encode_vector(codec, v);
+        }
+        std::copy(v.data(), v.data() + v.size(), output.data());
+        benchmark::DoNotOptimize(output.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 std::string arm64_name(const char* op, int version, int dim) {
     return std::string("pel_arm64/") + op + "/v" + std::to_string(version) + "/" + std::to_string(dim);
+}
+
+std::string case_name(const char* kind, const char* op, int version, int dim) {
+    return std::string(kind) + "/" + op + "/v" + std::to_string(version) + "/" + std::to_string(dim);
 }
 
 std::string earlier_name(const char* lib, const char* op, int dim) {
@@ -83,6 +153,23 @@ std::vector<Target> targets(bool with_earlier) {
             const std::string enc = arm64_name("encode_vector", version, dim);
             t.push_back({label, [dec, enc](const Table& table) { return time_ratio(table, dec, enc); },
                          dim >= 768 ? 1.5 : nan});
+        }
+    }
+    // Each call against the floor, and against the sparse route: at most an
+    // eighth of its time is the 8x speed-up.
+    for (int dim : kDims) {
+        for (int version : kVersions) {
+            for (const char* op : {"encode_vector", "decode_vector"}) {
+                const std::string call = arm64_name(op, version, dim);
+                const std::string floor = case_name("floor", op, version, dim);
+                const std::string route = case_name("sparse_route", op, version, dim);
+                const std::string where = std::string(op) + " v" + std::to_string(version) + " dim " + std::to_string(dim);
+                t.push_back({where + " / floor", [call, floor](const Table& table) { return time_ratio(table, call, floor); },
+                             dim == 1536 ? 1.5 : nan});
+                t.push_back({where + " / sparse route",
+                             [call, route](const Table& table) { return time_ratio(table, call, route); },
+                             dim >= 768 ? 0.125 : nan});
+            }
         }
     }
     if (with_earlier) {
@@ -135,9 +222,15 @@ int main(int argc, char** argv) {
     for (int version : kVersions) {
         for (int dim : kDims) {
             for (bool decoding : {false, true}) {
-                benchmark::RegisterBenchmark(
-                    arm64_name(decoding ? "decode_vector" : "encode_vector", version, dim).c_str(),
-                    arm64_vector, arm64, decoding, version, dim)
+                const char* op = decoding ? "decode_vector" : "encode_vector";
+                benchmark::RegisterBenchmark(arm64_name(op, version, dim).c_str(), arm64_vector, arm64, decoding,
+                                             version, dim)
+                    ->Unit(benchmark::kMicrosecond);
+                benchmark::RegisterBenchmark(case_name("floor", op, version, dim).c_str(), floor_case, decoding,
+                                             version, dim)
+                    ->Unit(benchmark::kMicrosecond);
+                benchmark::RegisterBenchmark(case_name("sparse_route", op, version, dim).c_str(), sparse_route_case,
+                                             arm64, decoding, version, dim)
                     ->Unit(benchmark::kMicrosecond);
             }
         }

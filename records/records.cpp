@@ -66,7 +66,7 @@ bool ranks_before(double a, double b, bool descending) {
 
 json Pelmo::encode(const json& records) const {
     // The working set comes first, so a bad key fails even without records.
-    const SparseMatrix matrix = get_matrix();
+    const BlockMatrix matrix = get_blocks();
     AES_CBC cipher(key_);
     const int noise_field = parse_key_field(key_, 0);
     Vector noise;
@@ -85,7 +85,7 @@ json Pelmo::encode(const json& records) const {
         if (profile_.noise_enabled) {
             blend(v, noise);
         }
-        v = multiply(matrix, v);
+        matrix.apply(v);
 
         json encoded;
         encoded["id"] = std::move(id);
@@ -99,11 +99,11 @@ json Pelmo::encode(const json& records) const {
 }
 
 json Pelmo::decode(const json& records, const Vector& query) const {
-    const SparseMatrix matrix = get_matrix();
+    const BlockMatrix matrix = get_blocks();
     if (dim_ < 2) {
         throw std::invalid_argument("Decoding needs a dimension of at least 2, got " + std::to_string(dim_) + ".");
     }
-    const SparseMatrix inverse = Utils::invertMatrix(matrix);
+    const InverseTransform inverse(matrix);
     AES_CBC cipher(key_);
     Vector noise;
     if (profile_.noise_enabled) {
@@ -119,7 +119,7 @@ json Pelmo::decode(const json& records, const Vector& query) const {
         json filter = record.at("filter");
         const std::string sealed = record.at("meta").get<std::string>();
         Vector v = read_vector(record, index, dim_);
-        v = multiply(inverse, v);
+        inverse.apply(v);
         if (profile_.noise_enabled) {
             remove_noise(v, noise);
         }

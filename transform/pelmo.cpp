@@ -3,7 +3,6 @@
 #include <iostream>
 #include <stdexcept>
 
-#include "transform/utils.h"
 
 namespace Pelmora {
 
@@ -21,9 +20,9 @@ Pelmo::Pelmo(const std::string& key, const std::string& space, int version, int 
     }
 }
 
-SparseMatrix Pelmo::get_matrix() const {
-    return build_matrix(key_, dim_, profile_, ShearPattern::even_rows);
-}
+SparseMatrix Pelmo::get_matrix() const { return get_blocks().to_sparse(); }
+
+BlockMatrix Pelmo::get_blocks() const { return BlockMatrix::transform(key_, dim_, profile_); }
 
 double Pelmo::solve(const Vector& u, const Vector& n) const { return solve_noise_root(u, n); }
 
@@ -33,18 +32,16 @@ void Pelmo::encode_vector(Vector& v) const {
     if (profile_.noise_enabled) {
         blend(v, noise_vector(field0, profile_, dim_));
     }
-    const SparseMatrix m = get_matrix();
-    v = multiply(m, v);
+    get_blocks().apply(v);
 }
 
 void Pelmo::decode_vector(Vector& v) const {
-    const SparseMatrix m = get_matrix();
+    const BlockMatrix m = get_blocks();
     if (dim_ < 2) {
         throw std::invalid_argument("Decoding needs a dimension of at least 2, got " + std::to_string(dim_) + ".");
     }
     require_length(v, dim_);
-    const SparseMatrix inverse = Utils::invertMatrix(m);
-    v = multiply(inverse, v);
+    InverseTransform(m).apply(v);
     if (profile_.noise_enabled) {
         remove_noise(v, noise_vector(parse_key_field(key_, 0), profile_, static_cast<int>(v.size())));
     }

@@ -5,6 +5,7 @@
 
 #include <nlohmann/json_fwd.hpp>
 
+#include "transform/blocks.h"
 #include "transform/eigen.h"
 #include "transform/stages.h"
 
@@ -24,6 +25,8 @@ public:
     // The key-derived transform matrix: block diagonal with 2x2 blocks (and a
     // trailing 1x1 block for an odd dimension).
     SparseMatrix get_matrix() const;
+    // The same matrix as its blocks, the form every vector operation uses.
+    BlockMatrix get_blocks() const;
 
     // The t > 0 with |t*u - n| = 1; reads no field.
     double solve(const Vector& u, const Vector& n) const;

@@ -139,9 +139,19 @@ Vector multiply(const SparseMatrix& m, const Vector& v) {
 Vector noise_vector(int field0_value, const Profile& profile, int length) {
     Random generator(key_seed(field0_value));
     const double magnitude = generator.range(profile.noise_min, profile.noise_max);
-    const Vector direction = generator.uniform_pel(-1.0, 1.0, length);
+    if (length < 0) {
+        throw std::length_error("noise_vector: negative length");
+    }
+    // The draws of uniform_pel(-1.0, 1.0, length) without the fused step: with
+    // u = k * 2^-32 each is 2.0 * u - 1.0 = (k - 2^31) * 2^-31, whose product and
+    // difference are both exact, so one rounding or two give the same bits.
+    Vector direction(length);
+    for (int i = 0; i < length; ++i) {
+        direction[i] = 2.0 * generator.next() - 1.0;
+    }
     const double s = magnitude / direction.norm();
-    return direction * s;
+    direction *= s;
+    return direction;
 }
 
 void blend(Vector& v, const Vector& noise) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "transform/blocks.h"
 #include "transform/rounding.h"
 #include "transform/tridiagonal.h"
 #include "transform/utils.h"
@@ -82,58 +83,26 @@ SparseMatrix invert_band_by_columns(const Band& band) {
     return inverse;
 }
 
-// The inverse of a band that is block diagonal with 2x2 blocks on (2k, 2k+1) and a
-// trailing 1x1 block, in O(n). It repeats, for each column, exactly the operations
-// the column-by-column solve performs inside that column's block: c' and the
-// pivot reciprocals do not depend on the right-hand side, and outside the block
-// the solve only ever meets signed zeros, which are not stored. Returns false
-// (leaving `inverse` unspecified) for any other band or when a value is not
-// finite, where those arguments fail.
-bool invert_block_diagonal(const Band& band, SparseMatrix& inverse) {
-    const std::vector<double>& lower = band.lower;
-    const std::vector<double>& diag = band.diag;
-    const std::vector<double>& upper = band.upper;
-    const int n = static_cast<int>(diag.size());
+// The band as blocks when it is block diagonal with 2x2 blocks on (2k, 2k+1)
+// and a trailing 1x1 block: the entries at odd positions of the off-diagonals,
+// which would couple two blocks, are zero. False for any other band, and when an
+// off-diagonal entry is not finite.
+bool as_blocks(const Band& band, BlockMatrix& blocks) {
+    const int n = static_cast<int>(band.diag.size());
     for (int i = 0; i < n - 1; ++i) {
-        if (!std::isfinite(lower[i]) || !std::isfinite(upper[i])) return false;
-        if (i % 2 == 1 && (lower[i] != 0.0 || upper[i] != 0.0)) return false;  // couples two blocks
+        if (!std::isfinite(band.lower[i]) || !std::isfinite(band.upper[i])) return false;
+        if (i % 2 == 1 && (band.lower[i] != 0.0 || band.upper[i] != 0.0)) return false;
     }
-
-    // c'[i] and, for i > 0, m[i] = 1 / den[i], as the solver forms them.
-    std::vector<double> c(n, 0.0);
-    std::vector<double> m(n, 0.0);
-    c[0] = upper[0] / diag[0];
-    if (!std::isfinite(c[0]) || !std::isfinite(1.0 / diag[0])) return false;
-    for (int i = 1; i < n; ++i) {
-        m[i] = 1.0 / rounding::mul_sub(lower[i - 1], c[i - 1], diag[i]);
-        c[i] = i < n - 1 ? upper[i] * m[i] : 0.0;
-        if (!std::isfinite(m[i]) || !std::isfinite(c[i])) return false;
+    std::vector<Block> pairs(static_cast<std::size_t>(n / 2));
+    for (int k = 0; k < n / 2; ++k) {
+        const int p = 2 * k;
+        pairs[k] = {band.diag[p], band.lower[p], band.upper[p], band.diag[p + 1], Block::kAll};
     }
-
-    // The first forward step of a column: rhs / diag[0] in row 0, rhs * m[p] after
-    // it (the zero carried in from the rows above leaves rhs unchanged).
-    auto first = [&](int p, double rhs) { return p == 0 ? rhs / diag[0] : rhs * m[p]; };
-
-    inverse = SparseMatrix(n, n);
-    inverse.reserve(2 * n);
-    for (int p = 0; p < n; p += 2) {
-        const int q = p + 1;
-        for (int j = p; j <= q && j < n; ++j) {
-            inverse.startVec(j);
-            const double d_p = first(p, j == p ? 1.0 : 0.0);
-            if (q == n) {  // trailing 1x1 block
-                if (!std::isfinite(d_p)) return false;
-                if (d_p != 0.0) inverse.insertBack(p, j) = d_p;
-                continue;
-            }
-            const double d_q = rounding::mul_sub(lower[p], d_p, j == q ? 1.0 : 0.0) * m[q];
-            const double x_p = rounding::mul_sub(c[p], d_q, d_p);
-            if (!std::isfinite(d_p) || !std::isfinite(d_q) || !std::isfinite(x_p)) return false;
-            if (x_p != 0.0) inverse.insertBack(p, j) = x_p;
-            if (d_q != 0.0) inverse.insertBack(q, j) = d_q;
-        }
+    Block last;
+    if (n % 2 == 1) {
+        last = {band.diag[n - 1], 0.0, 0.0, 0.0, Block::kPP};
     }
-    inverse.finalize();
+    blocks = BlockMatrix(n, std::move(pairs), last);
     return true;
 }
 
@@ -141,9 +110,10 @@ bool invert_block_diagonal(const Band& band, SparseMatrix& inverse) {
 
 SparseMatrix Utils::invertMatrix(const SparseMatrix& matrix) {
     const Band band = read_band(matrix);
-    SparseMatrix inverse;
-    if (invert_block_diagonal(band, inverse)) {
-        return inverse;
+    BlockMatrix blocks(0, {}, {});
+    BlockMatrix inverse(0, {}, {});
+    if (as_blocks(band, blocks) && blocks.invert(inverse)) {
+        return inverse.to_sparse();
     }
     return invert_band_by_columns(band);
 }

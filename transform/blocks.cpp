@@ -1,0 +1,245 @@
+#include "transform/blocks.h"
+
+#include <cmath>
+#include <stdexcept>
+#include <utility>
+
+#include "transform/random.h"
+#include "transform/rounding.h"
+#include "transform/tridiagonal.h"
+
+namespace Pelmora {
+namespace {
+
+using rounding::mul_add;
+using rounding::mul_sub;
+
+struct Rotation {
+    double c, s;
+};
+
+// One block of D * S * R from its scale factors, its shear value and its angle
+// (null where the stage is off). The sparse products D * S and (D * S) * R meet
+// each entry's contributions in column-then-row order: the first is a rounded
+// product, the second is added with one mul_add. With the scale stage off both
+// factors are 1.0 and every product with them is exact.
+Block make_block(double a_p, double a_q, const double* shear, const Rotation* rotation) {
+    Block b;
+    if (rotation != nullptr) {
+        const double c = rotation->c;
+        const double s = rotation->s;
+        if (shear != nullptr) {
+            const double ah = a_p * *shear;  // entry (p, q) of D * S
+            b.pp = mul_add(ah, -s, a_p * c);
+            b.pq = mul_add(ah, c, a_p * s);
+        } else {
+            b.pp = a_p * c;
+            b.pq = a_p * s;
+        }
+        b.qp = a_q * -s;
+        b.qq = a_q * c;
+        b.stored = Block::kAll;
+    } else if (shear != nullptr) {
+        b.pp = a_p;
+        b.pq = a_p * *shear;
+        b.qq = a_q;
+        b.stored = Block::kPP | Block::kPQ | Block::kQQ;
+    } else {
+        b.pp = a_p;
+        b.qq = a_q;
+        b.stored = Block::kPP | Block::kQQ;
+    }
+    return b;
+}
+
+// The first contribution to an entry of a sparse x dense product: mul_add(x, y,
+// +0.0). That is the rounded product x * y unless the product rounds to a zero
+// of either sign, where the sum gives +0.0 (unfused) or keeps the sign of the
+// exact product (fused); only then is the full operation needed.
+inline double first_product(double x, double y) {
+    const double product = x * y;
+    return product != 0.0 ? product : mul_add(x, y, 0.0);
+}
+
+}  // namespace
+
+BlockMatrix::BlockMatrix(int dim, std::vector<Block> blocks, Block last)
+    : dim_(dim), blocks_(std::move(blocks)), last_(last) {}
+
+BlockMatrix BlockMatrix::transform(const std::string& key, int dim, const Profile& profile) {
+    const std::uint64_t scale_seed = key_seed(parse_key_field(key, 1));
+    const std::uint64_t shear_seed = key_seed(parse_key_field(key, 2));
+    const std::uint64_t rotation_seed = key_seed(parse_key_field(key, 3));
+    if (dim < 0) {
+        throw std::invalid_argument("The dimension must not be negative, got " + std::to_string(dim) + ".");
+    }
+
+    Random scale(scale_seed);
+    Random shear(shear_seed);
+    Random rotation(rotation_seed);
+    auto scale_factor = [&] { return profile.scale_enabled ? scale.range(profile.scale_min, profile.scale_max) : 1.0; };
+
+    std::vector<Block> blocks(static_cast<std::size_t>(dim / 2));
+    for (Block& block : blocks) {
+        const double a_p = scale_factor();
+        const double a_q = scale_factor();
+        double h = 0.0;
+        if (profile.shear_enabled) {
+            h = shear.range(profile.shear_min, profile.shear_max);
+        }
+        Rotation r{1.0, 0.0};
+        if (profile.rotation_enabled) {
+            const double angle = rotation.range(-1.5707963267948966, 1.5707963267948966);
+            r = {std::cos(angle), std::sin(angle)};
+        }
+        block = make_block(a_p, a_q, profile.shear_enabled ? &h : nullptr, profile.rotation_enabled ? &r : nullptr);
+    }
+    Block last;
+    if (dim % 2 == 1) {
+        last.pp = scale_factor();
+        last.stored = Block::kPP;
+    }
+    return BlockMatrix(dim, std::move(blocks), last);
+}
+
+void BlockMatrix::apply(Vector& v) const {
+    if (v.size() != dim_) {
+        throw std::invalid_argument("BlockMatrix::apply: the vector's length is not the dimension");
+    }
+    double* x = v.data();
+    for (const Block& b : blocks_) {
+        const double x_p = x[0];
+        const double x_q = x[1];
+        if (b.stored == Block::kAll) {
+            x[0] = mul_add(b.pq, x_q, first_product(b.pp, x_p));
+            x[1] = mul_add(b.qq, x_q, first_product(b.qp, x_p));
+        } else {
+            double r_p = 0.0;
+            double r_q = 0.0;
+            if (b.stored & Block::kPP) r_p = mul_add(b.pp, x_p, r_p);
+            if (b.stored & Block::kQP) r_q = mul_add(b.qp, x_p, r_q);
+            if (b.stored & Block::kPQ) r_p = mul_add(b.pq, x_q, r_p);
+            if (b.stored & Block::kQQ) r_q = mul_add(b.qq, x_q, r_q);
+            x[0] = r_p;
+            x[1] = r_q;
+        }
+        x += 2;
+    }
+    if (dim_ % 2 == 1) {
+        *x = last_.stored ? first_product(last_.pp, *x) : 0.0;
+    }
+}
+
+// A block with the given entries, of which exactly those that are not zero are
+// stored; a zero that is not stored reads as +0.0.
+Block nonzero_entries(double pp, double qp, double pq, double qq) {
+    Block b;
+    auto put = [&b](double& entry, double value, std::uint8_t bit) {
+        if (value != 0.0) {
+            entry = value;
+            b.stored |= bit;
+        }
+    };
+    put(b.pp, pp, Block::kPP);
+    put(b.qp, qp, Block::kQP);
+    put(b.pq, pq, Block::kPQ);
+    put(b.qq, qq, Block::kQQ);
+    return b;
+}
+
+// The Thomas algorithm without pivoting, run on the unit columns e_p and e_q of
+// each block. c' and the pivot reciprocals m do not depend on the right-hand
+// side, and outside a column's own block the solve meets only signed zeros:
+// rows above it leave the right-hand side unchanged, and rows below it and the
+// couplings between blocks add nothing that is stored. What is left is the
+// solver's own sequence of operations inside the block:
+//   c'[p] = upper[p] / diag[p] in block 0, upper[p] * m[p] later, with
+//   m[p] = 1 / diag[p] (the solver subtracts a signed zero from diag[p] first,
+//   which changes no pivot that leaves m[p] finite);
+//   m[q] = 1 / (diag[q] - lower[p] * c'[p]), fused;
+//   d[p] = rhs[p] / diag[0] in block 0, rhs[p] * m[p] later;
+//   d[q] = (rhs[q] - lower[p] * d[p]) * m[q], the difference fused;
+//   x[p] = d[p] - c'[p] * x[q], fused, where x[q] = d[q].
+bool BlockMatrix::invert(BlockMatrix& inverse) const {
+    if (dim_ < 2) {
+        throw std::invalid_argument("BlockMatrix::invert: needs a dimension of at least 2");
+    }
+    // In passes over all blocks, so that the divisions of a pass overlap instead
+    // of each waiting behind the fused steps of its own block.
+    const std::size_t count = blocks_.size();
+    std::vector<double> c(count), d(count), m(count);  // c'[p], d[p] of column p, m[q]
+    for (std::size_t k = 0; k < count; ++k) {
+        const Block& b = blocks_[k];
+        d[k] = 1.0 / b.pp;  // m[p] after block 0
+        c[k] = k == 0 ? b.pq / b.pp : b.pq * d[k];
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        m[k] = mul_sub(blocks_[k].qp, c[k], blocks_[k].qq);
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        m[k] = 1.0 / m[k];
+    }
+    std::vector<Block> blocks(count);
+    for (std::size_t k = 0; k < count; ++k) {
+        const Block& b = blocks_[k];
+        // Column p: rhs[q] = 0, and 0 - lower[p] * d[p] rounds, under either
+        // policy, as the first contribution -lower[p] * d[p] does.
+        const double d_q = first_product(-b.qp, d[k]) * m[k];
+        const double x_p = mul_sub(c[k], d_q, d[k]);
+        // Column q: d[q] = (1 - lower[p] * (+-0)) * m[q] is m[q] itself, and
+        // x[p] = (+-0) - c'[p] * m[q] is the rounded product but for the sign
+        // of a zero result, which is not stored.
+        const double x_p_of_q = -(c[k] * m[k]);
+        if (!std::isfinite(b.pq) || !std::isfinite(b.qp) || !std::isfinite(c[k]) || !std::isfinite(d[k]) ||
+            !std::isfinite(m[k]) || !std::isfinite(d_q) || !std::isfinite(x_p) || !std::isfinite(x_p_of_q)) {
+            return false;
+        }
+        blocks[k] = nonzero_entries(x_p, d_q, x_p_of_q, m[k]);
+    }
+    Block last;
+    if (dim_ % 2 == 1) {
+        // Row and column n-1 alone; n >= 3, so this is never block 0.
+        const double m = 1.0 / last_.pp;
+        if (!std::isfinite(m)) return false;
+        last = nonzero_entries(m, 0.0, 0.0, 0.0);
+    }
+    inverse = BlockMatrix(dim_, std::move(blocks), last);
+    return true;
+}
+
+SparseMatrix BlockMatrix::to_sparse() const {
+    SparseMatrix m(dim_, dim_);
+    m.reserve(4 * static_cast<Eigen::Index>(blocks_.size()) + 1);
+    int p = 0;
+    for (const Block& b : blocks_) {
+        m.startVec(p);
+        if (b.stored & Block::kPP) m.insertBack(p, p) = b.pp;
+        if (b.stored & Block::kQP) m.insertBack(p + 1, p) = b.qp;
+        m.startVec(p + 1);
+        if (b.stored & Block::kPQ) m.insertBack(p, p + 1) = b.pq;
+        if (b.stored & Block::kQQ) m.insertBack(p + 1, p + 1) = b.qq;
+        p += 2;
+    }
+    if (dim_ % 2 == 1) {
+        m.startVec(p);
+        if (last_.stored) m.insertBack(p, p) = last_.pp;
+    }
+    m.finalize();
+    return m;
+}
+
+InverseTransform::InverseTransform(const BlockMatrix& matrix) : in_blocks_(matrix.invert(blocks_)) {
+    if (!in_blocks_) {
+        by_columns_ = invert_by_columns(matrix.to_sparse());
+    }
+}
+
+void InverseTransform::apply(Vector& v) const {
+    if (in_blocks_) {
+        blocks_.apply(v);
+    } else {
+        v = multiply(by_columns_, v);
+    }
+}
+
+}  // namespace Pelmora
