@@ -3,13 +3,13 @@
 # Extra packages that one check needs may be named as arguments.
 set -euo pipefail
 
-packages=(g++ make cmake binutils libeigen3-dev nlohmann-json3-dev zlib1g-dev libgtest-dev libbenchmark-dev openssl python3 "$@")
+packages=(g++ make cmake binutils libeigen3-dev nlohmann-json3-dev zlib1g-dev libgtest-dev libbenchmark-dev openssl python3 pkg-config "$@")
 
 missing=()
 for package in "${packages[@]}"; do
   case "$package" in
     # Tools the tests only run: one from elsewhere on PATH serves as well.
-    python3 | openssl) command -v "$package" >/dev/null 2>&1 && continue ;;
+    python3 | openssl | pkg-config) command -v "$package" >/dev/null 2>&1 && continue ;;
   esac
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing+=("$package")
 done
