@@ -1,7 +1,8 @@
 // Utils::hex_decode on any text. A pair without a readable digit throws
-// std::invalid_argument by design (std::stoi); nothing else may escape.
+// std::invalid_argument naming it on one line; nothing else may escape.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -16,7 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<unsigned char> bytes;
     try {
         bytes = Utils::hex_decode(text);
-    } catch (const std::invalid_argument&) {
+    } catch (const std::invalid_argument& e) {
+        PEL_FUZZ_CHECK(std::strchr(e.what(), '\n') == nullptr, e.what());
         return 0;
     }
     // One byte per pair, a single last digit forming a byte of its own.

@@ -1,10 +1,12 @@
-// Pelmora::parse_key_field on any key and field index. A field beyond the key
-// throws std::out_of_range, one without a hex digit std::invalid_argument;
-// both by design (std::string::substr, std::stoi). Nothing else may escape.
+// Pelmora::parse_key_field on any key and field index. A field that starts
+// beyond the key throws std::out_of_range; one that starts at its end or holds
+// no hex digit std::invalid_argument. Both messages are one line whatever bytes
+// the key holds. Nothing else may escape.
 //
 // Input: byte 0 is the field, as a signed byte; the rest is the key.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -20,9 +22,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     int value;
     try {
         value = Pelmora::parse_key_field(key, field);
-    } catch (const std::invalid_argument&) {
+    } catch (const std::invalid_argument& e) {
+        PEL_FUZZ_CHECK(std::strchr(e.what(), '\n') == nullptr, e.what());
         return 0;
-    } catch (const std::out_of_range&) {
+    } catch (const std::out_of_range& e) {
+        PEL_FUZZ_CHECK(std::strchr(e.what(), '\n') == nullptr, e.what());
         return 0;
     }
     // At most four characters: "ffff" at the top, "-fff" at the bottom.

@@ -13,10 +13,12 @@
  *
  * JSON texts nested deeper than 1000 levels of arrays and objects are refused.
  *
- * Failures: no function lets an exception out. A failed call writes a line
- * with the reason to stderr, leaves every output untouched, and makes
- * last_error_message() return the reason; a successful call makes it return
- * NULL.
+ * Failures: no function lets an exception out. A failed call writes one line
+ * to stderr ("<function>: <reason>", or only the library's own line "Invalid
+ * version number" or "Error parsing JSON data: <reason>"), leaves every output
+ * untouched, and makes last_error_message() return the reason; a successful
+ * call makes it return NULL. The reason for a fault in one record of a set
+ * starts with "Record at index N: " (N counted from 0).
  */
 #ifndef PEL_ARM64_H
 #define PEL_ARM64_H

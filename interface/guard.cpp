@@ -1,6 +1,7 @@
 #include "interface/guard.h"
 
 #include <cstdio>
+#include <iostream>
 #include <stdexcept>
 
 namespace Pelmora::boundary {
@@ -15,13 +16,17 @@ thread_local LastError last;
 
 }  // namespace
 
-void fail(const char* function, const char* message) noexcept {
+void fail_quietly(const char* message) noexcept {
     try {
         last.message = message;
     } catch (...) {
         last.message.clear();  // out of memory: an empty reason is still a failure
     }
     last.failed = true;
+}
+
+void fail(const char* function, const char* message) noexcept {
+    fail_quietly(message);
     std::fprintf(stderr, "%s: %s\n", function, message);
     std::fflush(stderr);
 }
@@ -29,6 +34,12 @@ void fail(const char* function, const char* message) noexcept {
 void succeed() noexcept { last.failed = false; }
 
 const char* last_error() noexcept { return last.failed ? last.message.c_str() : nullptr; }
+
+void write_and_fail(const std::string& message) {
+    // One write, so the line cannot interleave with those of concurrent calls.
+    std::cerr << (message + '\n') << std::flush;
+    throw AlreadyWritten(message);
+}
 
 void require(bool condition, const char* message) {
     if (!condition) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <exception>
+#include <stdexcept>
 #include <string>
 
 namespace Pelmora::boundary {
@@ -9,10 +10,24 @@ namespace Pelmora::boundary {
 // Records `message` as the calling thread's last error and writes
 // "<function>: <message>" to stderr. Never throws.
 void fail(const char* function, const char* message) noexcept;
+// Records `message` as the calling thread's last error without writing it.
+void fail_quietly(const char* message) noexcept;
 // Marks the calling thread's last call as successful.
 void succeed() noexcept;
 // The calling thread's last error, or nullptr after a success.
 const char* last_error() noexcept;
+
+// A failure whose text is already on a line of its own on stderr (the codec's
+// "Invalid version number", the parse error of encode). The host still reads it
+// from last_error(), but a second line with the same text would make one fault
+// look like two.
+class AlreadyWritten : public std::invalid_argument {
+public:
+    using std::invalid_argument::invalid_argument;
+};
+
+// Writes `message` as one line to stderr, then throws it as AlreadyWritten.
+[[noreturn]] void write_and_fail(const std::string& message);
 
 // Runs an exported function's body. No exception leaves it. The body must
 // compute into locals and write the caller's outputs only as its last step, so a
@@ -22,6 +37,8 @@ void guarded(const char* function, Body&& body) noexcept {
     try {
         body();
         succeed();
+    } catch (const AlreadyWritten& e) {
+        fail_quietly(e.what());
     } catch (const std::exception& e) {
         fail(function, e.what());
     } catch (...) {

@@ -1,7 +1,6 @@
 // Exported functions of libpel_arm64.
 #include <algorithm>
 #include <cstring>
-#include <iostream>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -23,7 +22,7 @@ Pelmo make_codec(const char* key, const char* space, int version, int dim) {
     std::string space_text = boundary::text_argument(space, "space");
     Pelmo codec(key_text, space_text, version, dim);
     if (!codec.has_profile()) {
-        throw std::invalid_argument("Invalid version number");
+        throw boundary::AlreadyWritten("Invalid version number");
     }
     boundary::require(dim >= 0, "The dimension must not be negative.");
     return codec;
@@ -56,10 +55,7 @@ nlohmann::json parse_records_to_encode(const char* text) {
     try {
         return nlohmann::json::parse(text);
     } catch (const nlohmann::json::exception& e) {
-        const std::string message = std::string("Error parsing JSON data: ") + e.what();
-        // One write, so the line cannot interleave with those of concurrent calls.
-        std::cerr << (message + '\n') << std::flush;
-        throw std::invalid_argument(message);
+        boundary::write_and_fail(std::string("Error parsing JSON data: ") + e.what());
     }
 }
 

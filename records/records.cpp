@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <exception>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -20,16 +22,30 @@ namespace {
 
 using nlohmann::json;
 
+// Runs the work on one record of a set. A failure there is rethrown with the
+// record's index before the library's own text, so that a user with a thousand
+// records need not bisect to find the broken one. Exhausted memory is no fault
+// of the record and passes unchanged.
+template <class Work>
+auto for_record(std::size_t index, Work&& work) -> decltype(work()) {
+    try {
+        return work();
+    } catch (const std::bad_alloc&) {
+        throw;
+    } catch (const std::exception& e) {
+        throw std::runtime_error("Record at index " + std::to_string(index) + ": " + e.what());
+    }
+}
+
 // The record's "vector" as exactly `dim` doubles. JSON integers become the
 // nearest double; every other kind is refused by the library's conversion. The
-// blending and the sparse products assume `dim` components, so a vector of
+// blending and the matrix products assume `dim` components, so a vector of
 // any other length ends the call here.
-Vector read_vector(const json& record, std::size_t index, int dim) {
+Vector read_vector(const json& record, int dim) {
     const std::vector<double> values = record.at("vector").get<std::vector<double>>();
     if (dim < 0 || values.size() != static_cast<std::size_t>(dim)) {
-        throw std::invalid_argument("Record at index " + std::to_string(index) + ": \"vector\" holds " +
-                                    std::to_string(values.size()) + " numbers, the dimension is " +
-                                    std::to_string(dim) + ".");
+        throw std::invalid_argument("\"vector\" holds " + std::to_string(values.size()) +
+                                    " numbers, the dimension is " + std::to_string(dim) + ".");
     }
     return Eigen::Map<const Vector>(values.data(), dim);
 }
@@ -78,21 +94,23 @@ json Pelmo::encode(const json& records) const {
     std::size_t index = 0;
     // Reads in this order decide which fault a broken record reports.
     for (const json& record : records) {
-        std::string id = record.at("id").get<std::string>();
-        json filter = record.at("filter");
-        std::string sealed = cipher.encrypt(record.at("meta").dump());
-        Vector v = read_vector(record, index, dim_);
-        if (profile_.noise_enabled) {
-            blend(v, noise);
-        }
-        matrix.apply(v);
+        result.push_back(for_record(index, [&] {
+            std::string id = record.at("id").get<std::string>();
+            json filter = record.at("filter");
+            std::string sealed = cipher.encrypt(record.at("meta").dump());
+            Vector v = read_vector(record, dim_);
+            if (profile_.noise_enabled) {
+                blend(v, noise);
+            }
+            matrix.apply(v);
 
-        json encoded;
-        encoded["id"] = std::move(id);
-        encoded["filter"] = std::move(filter);
-        encoded["meta"] = std::move(sealed);
-        encoded["vector"] = to_array(v);
-        result.push_back(std::move(encoded));
+            json encoded;
+            encoded["id"] = std::move(id);
+            encoded["filter"] = std::move(filter);
+            encoded["meta"] = std::move(sealed);
+            encoded["vector"] = to_array(v);
+            return encoded;
+        }));
         ++index;
     }
     return result;
@@ -115,19 +133,29 @@ json Pelmo::decode(const json& records, const Vector& query) const {
     // Every member is read before any work on the record; the metadata is
     // opened only after the vector is decoded and scored.
     for (const json& record : records) {
-        std::string id = record.at("id").get<std::string>();
-        json filter = record.at("filter");
-        const std::string sealed = record.at("meta").get<std::string>();
-        Vector v = read_vector(record, index, dim_);
-        inverse.apply(v);
-        if (profile_.noise_enabled) {
-            remove_noise(v, noise);
-        }
+        std::string id;
+        json filter;
+        std::string sealed;
+        Vector v;
+        for_record(index, [&] {
+            id = record.at("id").get<std::string>();
+            filter = record.at("filter");
+            sealed = record.at("meta").get<std::string>();
+            v = read_vector(record, dim_);
+            inverse.apply(v);
+            if (profile_.noise_enabled) {
+                remove_noise(v, noise);
+            }
+        });
+        // Outside the record's prefix: an unknown metric name is the call's
+        // fault, and the first record would only be where it shows.
         const double similarity = Utils::calculate_similarity(query, v, space_);
 
-        const std::string plaintext = cipher.decrypt(sealed);
-        require_json_depth(plaintext, "The metadata of the record at index " + std::to_string(index));
-        json meta = json::parse(plaintext);
+        json meta = for_record(index, [&] {
+            const std::string plaintext = cipher.decrypt(sealed);
+            require_json_depth(plaintext, "The metadata");
+            return json::parse(plaintext);
+        });
 
         json record_out;
         record_out["id"] = std::move(id);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <random>
 #include <stdexcept>
+#include <string>
 
 #include "sealing/aes.h"
 #include "transform/utils.h"
@@ -444,7 +445,12 @@ constexpr std::size_t kIvSize = 16;
 
 AES_CBC::AES_CBC(const std::string& codec_key) : key_bytes(Utils::hex_decode(codec_key)) {
     if (!plusaes::detail::is_valid_key_size(key_bytes.size())) {
-        throw std::runtime_error("Invalid key size. Must be 16, 24, or 32 bytes.");
+        // Hosts write keys as hexadecimal text, so the sizes are said in digits too.
+        const std::size_t digits = codec_key.size();
+        throw std::runtime_error("Invalid key size. Must be 16, 24, or 32 bytes. The key has " +
+                                 std::to_string(digits) + (digits == 1 ? " hexadecimal digit (" : " hexadecimal digits (") +
+                                 std::to_string(key_bytes.size()) + (key_bytes.size() == 1 ? " byte)" : " bytes)") +
+                                 "; use 32, 48 or 64.");
     }
 }
 

@@ -19,7 +19,8 @@ public:
     // The codec key read as hexadecimal digit pairs (a single last digit is a
     // byte of its own). std::invalid_argument for a pair without a readable
     // digit; std::runtime_error "Invalid key size. Must be 16, 24, or 32 bytes."
-    // unless the pairs give 16, 24 or 32 bytes.
+    // followed by the key's digit and byte counts unless the pairs give 16, 24
+    // or 32 bytes.
     explicit AES_CBC(const std::string& codec_key);
 
     // Compresses, encrypts under a fresh IV, armours. Failures are

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "transform/stages.h"
 #include "transform/utils.h"
 
 namespace Pelmora {
@@ -11,9 +12,10 @@ std::vector<unsigned char> Utils::hex_decode(const std::string& text) {
     std::vector<unsigned char> bytes;
     bytes.reserve((text.size() + 1) / 2);
     for (std::size_t i = 0; i < text.size(); i += 2) {
-        // std::stoi accepts blanks, a sign and trailing junk within a piece;
-        // keys were always read this way, so the leniency is part of the format.
-        const int value = std::stoi(text.substr(i, 2), nullptr, 16);
+        // Read like a key field: blanks, a sign and trailing junk within a piece
+        // are accepted; keys were always read this way, so the leniency is part
+        // of the format.
+        const int value = parse_key_digits(text, i, 2);
         bytes.push_back(static_cast<unsigned char>(value & 0xFF));
     }
     return bytes;

@@ -33,7 +33,9 @@ public:
     static std::string pel_decompress(const std::vector<unsigned char>& bytes);
 
     // Two hexadecimal digits per byte, a single last digit forming a byte of its
-    // own; each piece is read by std::stoi in base 16.
+    // own; each piece is read by std::stoi in base 16. Only the codec key is
+    // read this way, so a piece without a hexadecimal digit fails with
+    // std::invalid_argument naming the key's characters.
     static std::vector<unsigned char> hex_decode(const std::string& text);
     // RFC 4648 base64 with padding.
     static std::string base64_encode(const std::vector<unsigned char>& bytes);

@@ -134,11 +134,12 @@ TEST(EarlierCodec, RefusesWhatItCannotTransform) {
         {"encode negative dim", kKey, -1, 0, false, "negative"},
         {"decode negative dim", kKey, -2, 0, true, "negative"},
         {"decode dim 0", kKey, 0, 0, true, "at least 1"},
-        {"encode bad noise field", "zzzz77a1c05b2d68", 4, 4, false, "stoi"},
-        {"decode bad noise field", "zzzz77a1c05b2d68", 4, 4, true, "stoi"},
-        {"bad scale field", "9f3ezzzzc05b2d68", 4, 4, false, "stoi"},
+        {"encode bad noise field", "zzzz77a1c05b2d68", 4, 4, false, R"(The key's characters 0 to 3 ("zzzz") are not hexadecimal.)"},
+        {"decode bad noise field", "zzzz77a1c05b2d68", 4, 4, true, R"(The key's characters 0 to 3 ("zzzz") are not hexadecimal.)"},
+        {"bad scale field", "9f3ezzzzc05b2d68", 4, 4, false,
+         R"(The key's characters 4 to 7 ("zzzz") are not hexadecimal.)"},
         // Encoding reads field 0 before it looks at the dimension.
-        {"field 0 before dimension", "", -1, 0, false, "stoi"},
+        {"field 0 before dimension", "", -1, 0, false, "The key has 0 characters; the codec reads the first 16."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -89,7 +89,9 @@ def main():
     untouched = ctypes.cast(sentinel, ctypes.POINTER(ctypes.c_char))
     lib.encode(KEY[:20].encode(), space, 2, DIM, b"[]", ctypes.byref(untouched))
     assert ctypes.addressof(untouched.contents) == ctypes.addressof(sentinel)
-    assert lib.last_error_message() == b"Invalid key size. Must be 16, 24, or 32 bytes."
+    assert lib.last_error_message() == (
+        b"Invalid key size. Must be 16, 24, or 32 bytes. The key has 20 hexadecimal digits (10 bytes); use 32, 48 or 64."
+    )
     print("host_test: all checks passed")
 
 

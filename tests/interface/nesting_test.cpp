@@ -77,7 +77,7 @@ TEST(Nesting, DeepTextIsRefusedOnASmallStack) {
          "The record set" + kTooDeep},
         {"decode: sealed meta opens to deep text",
          [&] { return call_decode(kKey, "L2", 1, 3, query, sealed_deep.c_str()); },
-         "The metadata of the record at index 0" + kTooDeep},
+         "Record at index 0: The metadata" + kTooDeep},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

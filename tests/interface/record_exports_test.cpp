@@ -20,7 +20,9 @@ using pel_test::Outcome;
 
 const char* const kKey = "7e41c09b2d5fa38816cb0e4f9a27d563";
 const char* const kKey20 = "7e41c09b2d5fa38816cb";  // 10 bytes: no AES key
-const char* const kInvalidKeySize = "Invalid key size. Must be 16, 24, or 32 bytes.";
+const char* const kKey40 = "7e41c09b2d5fa38816cb0e4f9a27d5637e41c09b";  // 20 bytes
+const char* const kKey41 = "7e41c09b2d5fa38816cb0e4f9a27d5637e41c09b2";  // 21 bytes
+const std::string kInvalidKeySize = "Invalid key size. Must be 16, 24, or 32 bytes.";
 
 // Decoded vectors and scores match their inputs only up to the rounding of the
 // transform, its inverse and the noise removal.
@@ -168,9 +170,15 @@ struct Failure {
     int dim = 3;
     bool null_query = false;
     bool null_out = false;
-    // The message is also written on a line of its own before the guard's line.
+    // The message is written on a line of its own instead of the guard's line.
     bool own_line = false;
 };
+
+// {"m":1} sealed under another key. Opened under kKey, the first ends in
+// invalid padding; the second happens to end in valid padding and so fails in
+// the decompression instead (about one such text in 255).
+const char* const kForeignBadPadding = "qnqQ7r0TIoE0hlfwPms03Q==:sDC8iu8MbkEEtNAzzTXhvQ==";
+const char* const kForeignBadStream = "gw0E8817JfrgZ90NL6+AJg==:5O5r0JMF5P5B6S23zMJ+0Q==";
 
 std::string replace_all(std::string text, const std::string& from, const std::string& to) {
     for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -188,7 +196,18 @@ std::string fill_in(const char* records) {
     text = replace_all(text, "$NOTJSON", cipher.encrypt("not json"));
     text = replace_all(text, "$EMPTY", cipher.encrypt(""));
     text = replace_all(text, "$DEEP", cipher.encrypt(std::string(1001, '[')));
+    text = replace_all(text, "$FOREIGN_PADDING", kForeignBadPadding);
+    text = replace_all(text, "$FOREIGN_STREAM", kForeignBadStream);
     return text;
+}
+
+// `count` records, each `good` but the one at `broken_at`.
+std::string record_set(int count, int broken_at, const std::string& good, const std::string& broken) {
+    std::string text = "[";
+    for (int i = 0; i < count; ++i) {
+        text += (i > 0 ? "," : "") + (i == broken_at ? broken : good);
+    }
+    return text + "]";
 }
 
 const std::string kParse101 = "[json.exception.parse_error.101] parse error at line 1, column ";
@@ -199,14 +218,32 @@ const std::string kDeep(1001, '[');
 #define OK_RECORD R"({"id":"a","filter":null,"meta":1,"vector":[1,2,3]})"
 #define SEALED_RECORD R"({"id":"a","filter":null,"meta":"$META","vector":[0.1,0.2,0.3]})"
 
+const std::string kKeySize20 = kInvalidKeySize + " The key has 20 hexadecimal digits (10 bytes); use 32, 48 or 64.";
+const std::string kKeySize40 = kInvalidKeySize + " The key has 40 hexadecimal digits (20 bytes); use 32, 48 or 64.";
+const std::string kThousandNoMeta537 =
+    record_set(1000, 537, OK_RECORD, R"({"id":"b","filter":1,"vector":[1,2,3]})");
+const std::string kThousandDamaged537 =
+    record_set(1000, 537, SEALED_RECORD, R"({"id":"b","filter":null,"meta":"$DAMAGED","vector":[1,2,3]})");
+
 TEST(RecordExports, FailuresAreReportedAndStoreNothing) {
     const Failure failures[] = {
         // Once-per-call steps, before any record.
-        {"20-digit key, []", Op::encode, "[]", kInvalidKeySize, kKey20},
-        {"20-digit key, null", Op::encode, "null", kInvalidKeySize, kKey20},
-        {"20-digit key, decode []", Op::decode, "[]", kInvalidKeySize, kKey20},
-        {"20-digit key, decode null", Op::decode, "null", kInvalidKeySize, kKey20},
-        {"12-character key: empty rotation field", Op::encode, "[]", "stoi", "0123456789ab"},
+        {"20-digit key, []", Op::encode, "[]", kKeySize20, kKey20},
+        {"20-digit key, null", Op::encode, "null", kKeySize20, kKey20},
+        {"20-digit key, decode []", Op::decode, "[]", kKeySize20, kKey20},
+        {"20-digit key, decode null", Op::decode, "null", kKeySize20, kKey20},
+        {"40-digit key, records not looked at", Op::encode, kThousandNoMeta537.c_str(), kKeySize40, kKey40},
+        {"41-digit key: the lone digit is a byte", Op::decode, "[]",
+         kInvalidKeySize + " The key has 41 hexadecimal digits (21 bytes); use 32, 48 or 64.", kKey41},
+        {"12-character key: empty rotation field", Op::encode, "[]",
+         "The key has 12 characters; the codec reads the first 16.", "0123456789ab"},
+        {"2-character key", Op::decode, "[]", "The key has 2 characters; the codec reads the first 16.", "7e"},
+        {"shear field not hexadecimal", Op::encode, "[]",
+         "The key's characters 8 to 11 (\"zz5f\") are not hexadecimal.", "7e41c09bzz5fa38816cb0e4f9a27d563"},
+        {"noise field: the cipher key's first pair fails before it", Op::decode, "[]",
+         "The key's characters 0 to 1 (\"zz\") are not hexadecimal.", "zz41c09b2d5fa38816cb0e4f9a27d563"},
+        {"cipher key pair not hexadecimal", Op::encode, "[]",
+         "The key's characters 20 to 21 (\"zz\") are not hexadecimal.", "7e41c09b2d5fa38816cbzz4f9a27d563"},
         {"version 3", Op::encode, "[]", "Invalid version number", kKey, "COSINE", 3, 3, false, false, true},
         {"version 0, decode", Op::decode, "[]", "Invalid version number", kKey, "COSINE", 0, 3, false, false, true},
         {"negative dimension", Op::encode, "[]", "The dimension must not be negative.", kKey, "COSINE", 1, -1},
@@ -241,58 +278,60 @@ TEST(RecordExports, FailuresAreReportedAndStoreNothing) {
         {"decode: nested too deep", Op::decode, kDeep.c_str(), "The record set" + kNested},
 
         // Records to encode, in the order of their reads.
-        {"bare string", Op::encode, R"("abc")", "[json.exception.type_error.304] cannot use at() with string"},
-        {"bare number", Op::encode, "5", "[json.exception.type_error.304] cannot use at() with number"},
-        {"number in the array", Op::encode, "[1]", "[json.exception.type_error.304] cannot use at() with number"},
-        {"array in the array", Op::encode, "[[]]", "[json.exception.type_error.304] cannot use at() with array"},
-        {"object of strings", Op::encode, R"({"b":"x"})", "[json.exception.type_error.304] cannot use at() with string"},
+        {"bare string", Op::encode, R"("abc")", "Record at index 0: [json.exception.type_error.304] cannot use at() with string"},
+        {"bare number", Op::encode, "5", "Record at index 0: [json.exception.type_error.304] cannot use at() with number"},
+        {"number in the array", Op::encode, "[1]", "Record at index 0: [json.exception.type_error.304] cannot use at() with number"},
+        {"array in the array", Op::encode, "[[]]", "Record at index 0: [json.exception.type_error.304] cannot use at() with array"},
+        {"object of strings", Op::encode, R"({"b":"x"})", "Record at index 0: [json.exception.type_error.304] cannot use at() with string"},
         {"single record, object filter", Op::encode, R"({"id":"a","filter":{"x":1},"meta":1,"vector":[1,2,3]})",
-         "[json.exception.out_of_range.403] key 'id' not found"},
+         "Record at index 0: [json.exception.out_of_range.403] key 'id' not found"},
         {"single record, scalar filter", Op::encode, R"({"id":"a","filter":7,"meta":1,"vector":[1,2,3]})",
-         "[json.exception.type_error.304] cannot use at() with number"},
+         "Record at index 0: [json.exception.type_error.304] cannot use at() with number"},
         {"no id", Op::encode, R"([{"filter":1,"meta":1,"vector":[1,2,3]}])",
-         "[json.exception.out_of_range.403] key 'id' not found"},
+         "Record at index 0: [json.exception.out_of_range.403] key 'id' not found"},
         {"no id and no vector", Op::encode, R"([{"filter":1,"meta":1}])",
-         "[json.exception.out_of_range.403] key 'id' not found"},
+         "Record at index 0: [json.exception.out_of_range.403] key 'id' not found"},
         {"numeric id, no filter", Op::encode, R"([{"id":1,"meta":1,"vector":[1,2,3]}])",
-         "[json.exception.type_error.302] type must be string, but is number"},
+         "Record at index 0: [json.exception.type_error.302] type must be string, but is number"},
         {"no filter", Op::encode, R"([{"id":"a","meta":1,"vector":[1,2,3]}])",
-         "[json.exception.out_of_range.403] key 'filter' not found"},
+         "Record at index 0: [json.exception.out_of_range.403] key 'filter' not found"},
         {"no meta", Op::encode, R"([{"id":"a","filter":1,"vector":[1,2,3]}])",
-         "[json.exception.out_of_range.403] key 'meta' not found"},
+         "Record at index 0: [json.exception.out_of_range.403] key 'meta' not found"},
         {"no vector", Op::encode, R"([{"id":"a","filter":1,"meta":1}])",
-         "[json.exception.out_of_range.403] key 'vector' not found"},
+         "Record at index 0: [json.exception.out_of_range.403] key 'vector' not found"},
         {"vector a string", Op::encode, R"([{"id":"a","filter":1,"meta":1,"vector":"1,2,3"}])",
-         "[json.exception.type_error.302] type must be array, but is string"},
+         "Record at index 0: [json.exception.type_error.302] type must be array, but is string"},
         {"vector holds true", Op::encode, R"([{"id":"a","filter":1,"meta":1,"vector":[1,true,3]}])",
-         "[json.exception.type_error.302] type must be number, but is boolean"},
+         "Record at index 0: [json.exception.type_error.302] type must be number, but is boolean"},
         {"vector holds null", Op::encode, R"([{"id":"a","filter":1,"meta":1,"vector":[1,null,3]}])",
-         "[json.exception.type_error.302] type must be number, but is null"},
+         "Record at index 0: [json.exception.type_error.302] type must be number, but is null"},
         {"second vector too short", Op::encode, "[" OK_RECORD R"(,{"id":"b","filter":1,"meta":1,"vector":[1,2]}])",
          "Record at index 1: \"vector\" holds 2 numbers, the dimension is 3."},
         {"vector too long", Op::encode, R"([{"id":"a","filter":1,"meta":1,"vector":[1,2,3,4]}])",
          "Record at index 0: \"vector\" holds 4 numbers, the dimension is 3."},
+        {"record 537 of 1000 without meta", Op::encode, kThousandNoMeta537.c_str(),
+         "Record at index 537: [json.exception.out_of_range.403] key 'meta' not found"},
 
         // Records to decode, in the order of their reads.
-        {"decode: bare string", Op::decode, R"("abc")", "[json.exception.type_error.304] cannot use at() with string"},
+        {"decode: bare string", Op::decode, R"("abc")", "Record at index 0: [json.exception.type_error.304] cannot use at() with string"},
         {"decode: no id", Op::decode, R"([{"filter":null,"meta":"$META","vector":[1,2,3]}])",
-         "[json.exception.out_of_range.403] key 'id' not found"},
+         "Record at index 0: [json.exception.out_of_range.403] key 'id' not found"},
         {"decode: numeric id", Op::decode, R"([{"id":7,"filter":null,"meta":"$META","vector":[1,2,3]}])",
-         "[json.exception.type_error.302] type must be string, but is number"},
+         "Record at index 0: [json.exception.type_error.302] type must be string, but is number"},
         {"decode: no filter", Op::decode, R"([{"id":"a","meta":"$META","vector":[1,2,3]}])",
-         "[json.exception.out_of_range.403] key 'filter' not found"},
+         "Record at index 0: [json.exception.out_of_range.403] key 'filter' not found"},
         {"decode: no meta", Op::decode, R"([{"id":"a","filter":null,"vector":[1,2,3]}])",
-         "[json.exception.out_of_range.403] key 'meta' not found"},
+         "Record at index 0: [json.exception.out_of_range.403] key 'meta' not found"},
         {"decode: never sealed, meta read before vector", Op::decode,
          R"([{"id":"a","filter":null,"meta":{"x":1},"vector":"bad"}])",
-         "[json.exception.type_error.302] type must be string, but is object"},
+         "Record at index 0: [json.exception.type_error.302] type must be string, but is object"},
         {"decode: no vector", Op::decode, R"([{"id":"a","filter":null,"meta":"$META"}])",
-         "[json.exception.out_of_range.403] key 'vector' not found"},
+         "Record at index 0: [json.exception.out_of_range.403] key 'vector' not found"},
         {"decode: vector an object", Op::decode, R"([{"id":"a","filter":null,"meta":"$META","vector":{}}])",
-         "[json.exception.type_error.302] type must be array, but is object"},
+         "Record at index 0: [json.exception.type_error.302] type must be array, but is object"},
         {"decode: vector holds null, as dumped NaNs are", Op::decode,
          R"([{"id":"a","filter":null,"meta":"$META","vector":[null,null,null]}])",
-         "[json.exception.type_error.302] type must be number, but is null"},
+         "Record at index 0: [json.exception.type_error.302] type must be number, but is null"},
         {"decode: second vector too short", Op::decode,
          "[" SEALED_RECORD R"(,{"id":"b","filter":null,"meta":"$META","vector":[1,2]}])",
          "Record at index 1: \"vector\" holds 2 numbers, the dimension is 3."},
@@ -300,16 +339,24 @@ TEST(RecordExports, FailuresAreReportedAndStoreNothing) {
         {"decode: metric reported before damaged meta", Op::decode,
          R"([{"id":"a","filter":null,"meta":"$DAMAGED","vector":[1,2,3]}])", "Invalid similarity metric.", kKey, "L2 "},
         {"decode: damaged meta", Op::decode, R"([{"id":"a","filter":null,"meta":"$DAMAGED","vector":[1,2,3]}])",
-         "Decryption failed."},
+         "Record at index 0: Decryption failed."},
+        {"decode: record 537 of 1000 with damaged meta", Op::decode, kThousandDamaged537.c_str(),
+         "Record at index 537: Decryption failed."},
+        {"decode: meta sealed under another key", Op::decode,
+         "[" SEALED_RECORD R"(,{"id":"b","filter":null,"meta":"$FOREIGN_PADDING","vector":[1,2,3]}])",
+         "Record at index 1: Decryption failed."},
+        {"decode: meta sealed under another key, valid padding", Op::decode,
+         "[" SEALED_RECORD R"(,{"id":"b","filter":null,"meta":"$FOREIGN_STREAM","vector":[1,2,3]}])",
+         "Record at index 1: Decompression failed with error: -3"},
         {"decode: damaged meta, string in vector", Op::decode,
          R"([{"id":"a","filter":null,"meta":"$DAMAGED","vector":[1,"2",3]}])",
-         "[json.exception.type_error.302] type must be number, but is string"},
+         "Record at index 0: [json.exception.type_error.302] type must be number, but is string"},
         {"decode: metadata not JSON", Op::decode, R"([{"id":"a","filter":null,"meta":"$NOTJSON","vector":[1,2,3]}])",
-         kParse101 + "2: syntax error while parsing value - invalid literal; last read: 'no'"},
+         "Record at index 0: " + kParse101 + "2: syntax error while parsing value - invalid literal; last read: 'no'"},
         {"decode: empty metadata", Op::decode, R"([{"id":"a","filter":null,"meta":"$EMPTY","vector":[1,2,3]}])",
-         kParse101 + "1: " + kEndOfInput},
+         "Record at index 0: " + kParse101 + "1: " + kEndOfInput},
         {"decode: metadata nested too deep", Op::decode, "[" SEALED_RECORD R"(,{"id":"b","filter":null,"meta":"$DEEP","vector":[1,2,3]}])",
-         "The metadata of the record at index 1" + kNested},
+         "Record at index 1: The metadata" + kNested},
     };
     const double query[3] = {0.1, 0.2, 0.3};
     for (const Failure& f : failures) {
@@ -326,8 +373,8 @@ TEST(RecordExports, FailuresAreReportedAndStoreNothing) {
         EXPECT_FALSE(o.stored) << o.text;
         EXPECT_TRUE(o.failed);
         EXPECT_EQ(f.message, o.error);
-        const std::string guard_line = std::string(function) + ": " + f.message + "\n";
-        EXPECT_EQ(f.own_line ? f.message + "\n" + guard_line : guard_line, err);
+        // One line per failure: the system's own line, or else the guard's.
+        EXPECT_EQ(f.own_line ? f.message + "\n" : std::string(function) + ": " + f.message + "\n", err);
     }
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -65,8 +66,10 @@ TEST(VectorExports, FailuresLeaveOutputAndReportTheReason) {
         const char* reason;  // substring of last_error_message()
     };
     const Case cases[] = {
-        {"bad noise field", encode_vector, "zzzz567890abcdef", "COSINE", 1, dim, false, false, "stoi"},
-        {"short key", decode_vector, "0123456789a", "COSINE", 1, dim, false, false, "substr"},
+        {"bad noise field", encode_vector, "zzzz567890abcdef", "COSINE", 1, dim, false, false,
+         R"(The key's characters 0 to 3 ("zzzz") are not hexadecimal.)"},
+        {"short key", decode_vector, "0123456789a", "COSINE", 1, dim, false, false,
+         "The key has 11 characters; the codec reads the first 16."},
         {"version 3", encode_vector, kKey, "COSINE", 3, dim, false, false, "Invalid version number"},
         {"version 0 decode", decode_vector, kKey, "COSINE", 0, dim, false, false, "Invalid version number"},
         {"null key", encode_vector, nullptr, "COSINE", 1, dim, false, false, "key is null"},
@@ -87,6 +90,8 @@ TEST(VectorExports, FailuresLeaveOutputAndReportTheReason) {
         ASSERT_NE(nullptr, last_error_message());
         EXPECT_NE(std::string::npos, std::string(last_error_message()).find(c.reason)) << last_error_message();
         EXPECT_NE(std::string::npos, err.find(last_error_message())) << err;
+        // One line per failure: a bad version's own line is not repeated by the guard.
+        EXPECT_EQ(1, std::count(err.begin(), err.end(), '\n')) << err;
         EXPECT_EQ(std::vector<double>(dim, kJunk), output);
     }
     // The next successful call clears the reason.

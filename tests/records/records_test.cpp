@@ -211,7 +211,8 @@ TEST(RecordCodec, AnotherKeyFailsOnlyWhenTheMetadataOpens) {
         // About one wrong-key text in 255 ends in valid padding and then fails
         // in the decompression instead.
         const std::string message = e.what();
-        EXPECT_TRUE(message == "Decryption failed." || message.rfind("Decompression failed with error: ", 0) == 0)
+        EXPECT_TRUE(message == "Record at index 0: Decryption failed." ||
+                    message.rfind("Record at index 0: Decompression failed with error: ", 0) == 0)
             << message;
     }
 }

@@ -80,9 +80,26 @@ TEST(SealingCipherObject, KeySizes) {
         const std::string plaintext = R"({"k":1})";
         EXPECT_EQ(cipher.decrypt(cipher.encrypt(plaintext)), plaintext);
     }
-    for (std::size_t size : {0u, 2u, 30u, 33u, 34u, 65u, 96u}) {
-        SCOPED_TRACE(std::to_string(size) + " digits");
-        EXPECT_EQ(runtime_error_of([&] { AES_CBC cipher(digits.substr(0, size)); }), kBadKeySize);
+    // The fixed sentence, then what was found; a lone last digit is a byte.
+    const struct {
+        std::size_t digits;
+        const char* found;
+    } bad[] = {
+        {0, " The key has 0 hexadecimal digits (0 bytes); use 32, 48 or 64."},
+        {1, " The key has 1 hexadecimal digit (1 byte); use 32, 48 or 64."},
+        {2, " The key has 2 hexadecimal digits (1 byte); use 32, 48 or 64."},
+        {30, " The key has 30 hexadecimal digits (15 bytes); use 32, 48 or 64."},
+        {33, " The key has 33 hexadecimal digits (17 bytes); use 32, 48 or 64."},
+        {34, " The key has 34 hexadecimal digits (17 bytes); use 32, 48 or 64."},
+        {40, " The key has 40 hexadecimal digits (20 bytes); use 32, 48 or 64."},
+        {41, " The key has 41 hexadecimal digits (21 bytes); use 32, 48 or 64."},
+        {65, " The key has 65 hexadecimal digits (33 bytes); use 32, 48 or 64."},
+        {96, " The key has 96 hexadecimal digits (48 bytes); use 32, 48 or 64."},
+    };
+    for (const auto& c : bad) {
+        SCOPED_TRACE(std::to_string(c.digits) + " digits");
+        EXPECT_EQ(runtime_error_of([&] { AES_CBC cipher(digits.substr(0, c.digits)); }),
+                  std::string(kBadKeySize) + c.found);
     }
     // An unreadable digit pair is found before the size is tested.
     EXPECT_THROW(AES_CBC("g1"), std::invalid_argument);

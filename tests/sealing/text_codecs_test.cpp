@@ -61,9 +61,27 @@ TEST(SealingTextCodecs, HexDecodeKeyLengths) {
 }
 
 TEST(SealingTextCodecs, HexDecodeRejectsPiecesWithoutDigits) {
-    for (const std::string text : {"g1", "zz", "  ", "-", "12g1", "0123456789abcdef0123456789abcdgg"}) {
-        SCOPED_TRACE("'" + text + "'");
-        EXPECT_THROW(Utils::hex_decode(text), std::invalid_argument);
+    const struct {
+        const char* text;
+        const char* message;
+    } cases[] = {
+        {"g1", R"(The key's characters 0 to 1 ("g1") are not hexadecimal.)"},
+        {"zz", R"(The key's characters 0 to 1 ("zz") are not hexadecimal.)"},
+        {"  ", R"(The key's characters 0 to 1 ("  ") are not hexadecimal.)"},
+        {"-", R"(The key's character 0 ("-") is not hexadecimal.)"},
+        {"12g1", R"(The key's characters 2 to 3 ("g1") are not hexadecimal.)"},
+        {"abz", R"(The key's character 2 ("z") is not hexadecimal.)"},
+        {"0123456789abcdef0123zz56789abcde", R"(The key's characters 20 to 21 ("zz") are not hexadecimal.)"},
+        {"0123456789abcdef0123456789abcdgg", R"(The key's characters 30 to 31 ("gg") are not hexadecimal.)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        try {
+            Utils::hex_decode(c.text);
+            ADD_FAILURE() << "no exception";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_STREQ(c.message, e.what());
+        }
     }
 }
 

@@ -102,4 +102,49 @@ TEST(KeyField, ShortKeysFailInTheFieldThatRunsOut) {
     EXPECT_THROW(Pelmo(key.substr(0, 11), "COSINE", 1, 0).get_matrix(), std::out_of_range);
 }
 
+// The message names the characters of the field at fault, or the key's length
+// when the field has nothing to read; the type stays what std::stoi and
+// std::string::substr gave.
+TEST(KeyField, FailuresSayWhichCharactersAndWhy) {
+    enum class Type { invalid, range };
+    struct Case {
+        std::string key;
+        int field;
+        Type type;
+        const char* message;
+    };
+    const std::string tail = "0123456789abcdef";
+    const Case cases[] = {
+        {"zz5f" + tail, 0, Type::invalid, R"(The key's characters 0 to 3 ("zz5f") are not hexadecimal.)"},
+        {"0123 -g9" + tail, 1, Type::invalid, R"(The key's characters 4 to 7 (" -g9") are not hexadecimal.)"},
+        {"01234567zz5f" + tail, 2, Type::invalid, R"(The key's characters 8 to 11 ("zz5f") are not hexadecimal.)"},
+        {"0123456789abZZ12", 3, Type::invalid, R"(The key's characters 12 to 15 ("ZZ12") are not hexadecimal.)"},
+        // A last field cut short by the end of the key.
+        {"0123456789abzz", 3, Type::invalid, R"(The key's characters 12 to 13 ("zz") are not hexadecimal.)"},
+        {"0123456789abz", 3, Type::invalid, R"(The key's character 12 ("z") is not hexadecimal.)"},
+        // Kept on one line, whatever bytes the key holds.
+        {"0123\t\n\r\x01", 1, Type::invalid, R"(The key's characters 4 to 7 ("\t\n\r\x01") are not hexadecimal.)"},
+        {"0123\"\\\x7f\xc3", 1, Type::invalid, R"(The key's characters 4 to 7 ("\"\\\x7f\xc3") are not hexadecimal.)"},
+        // Nothing to read.
+        {"0123456789ab", 3, Type::invalid, "The key has 12 characters; the codec reads the first 16."},
+        {"0123456789a", 3, Type::range, "The key has 11 characters; the codec reads the first 16."},
+        {"7e", 1, Type::range, "The key has 2 characters; the codec reads the first 16."},
+        {"7", 1, Type::range, "The key has 1 character; the codec reads the first 16."},
+        {"", 0, Type::invalid, "The key has 0 characters; the codec reads the first 16."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.message);
+        try {
+            Pelmora::parse_key_field(c.key, c.field);
+            ADD_FAILURE() << "no exception";
+        } catch (const std::invalid_argument& e) {
+            EXPECT_EQ(Type::invalid, c.type);
+            EXPECT_EQ(std::string(c.message), e.what());
+        } catch (const std::out_of_range& e) {
+            EXPECT_EQ(Type::range, c.type);
+            EXPECT_EQ(std::string(c.message), e.what());
+        }
+    }
+}
+
 }  // namespace
