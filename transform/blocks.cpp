@@ -14,22 +14,19 @@ namespace {
 using rounding::mul_add;
 using rounding::mul_sub;
 
-struct Rotation {
-    double c, s;
-};
-
-// One block of D * S * R from its scale factors, its shear value and its angle
-// (null where the stage is off). The sparse products D * S and (D * S) * R meet
-// each entry's contributions in column-then-row order: the first is a rounded
-// product, the second is added with one mul_add. With the scale stage off both
-// factors are 1.0 and every product with them is exact.
-Block make_block(double a_p, double a_q, const double* shear, const Rotation* rotation) {
-    Block b;
-    if (rotation != nullptr) {
-        const double c = rotation->c;
-        const double s = rotation->s;
-        if (shear != nullptr) {
-            const double ah = a_p * *shear;  // entry (p, q) of D * S
+// One block of D * S * R from its scale factors, its shear value h and the
+// cosine c and sine s of its angle, each used only where its stage is on. The
+// sparse products D * S and (D * S) * R meet each entry's contributions in
+// column-then-row order: the first is a rounded product, the second is added
+// with one mul_add. With the scale stage off both factors are 1.0 and every
+// product with them is exact. `b` is filled where it lies, zero and unstored
+// before: a block built aside and copied in (or an angle's cosine and sine
+// handed over as a pair) is read back before its stores have landed, which
+// stalls every iteration.
+void make_block(Block& b, const Profile& stages, double a_p, double a_q, double h, double c, double s) {
+    if (stages.rotation_enabled) {
+        if (stages.shear_enabled) {
+            const double ah = a_p * h;  // entry (p, q) of D * S
             b.pp = mul_add(ah, -s, a_p * c);
             b.pq = mul_add(ah, c, a_p * s);
         } else {
@@ -39,9 +36,9 @@ Block make_block(double a_p, double a_q, const double* shear, const Rotation* ro
         b.qp = a_q * -s;
         b.qq = a_q * c;
         b.stored = Block::kAll;
-    } else if (shear != nullptr) {
+    } else if (stages.shear_enabled) {
         b.pp = a_p;
-        b.pq = a_p * *shear;
+        b.pq = a_p * h;
         b.qq = a_q;
         b.stored = Block::kPP | Block::kPQ | Block::kQQ;
     } else {
@@ -49,7 +46,6 @@ Block make_block(double a_p, double a_q, const double* shear, const Rotation* ro
         b.qq = a_q;
         b.stored = Block::kPP | Block::kQQ;
     }
-    return b;
 }
 
 // The first contribution to an entry of a sparse x dense product: mul_add(x, y,
@@ -79,20 +75,23 @@ BlockMatrix BlockMatrix::transform(const std::string& key, int dim, const Profil
     Random rotation(rotation_seed);
     auto scale_factor = [&] { return profile.scale_enabled ? scale.range(profile.scale_min, profile.scale_max) : 1.0; };
 
-    std::vector<Block> blocks(static_cast<std::size_t>(dim / 2));
-    for (Block& block : blocks) {
+    std::vector<Block> blocks;
+    blocks.reserve(static_cast<std::size_t>(dim / 2));
+    for (int k = 0; k < dim / 2; ++k) {
         const double a_p = scale_factor();
         const double a_q = scale_factor();
         double h = 0.0;
         if (profile.shear_enabled) {
             h = shear.range(profile.shear_min, profile.shear_max);
         }
-        Rotation r{1.0, 0.0};
+        double c = 1.0;
+        double s = 0.0;
         if (profile.rotation_enabled) {
             const double angle = rotation.range(-1.5707963267948966, 1.5707963267948966);
-            r = {std::cos(angle), std::sin(angle)};
+            c = std::cos(angle);
+            s = std::sin(angle);
         }
-        block = make_block(a_p, a_q, profile.shear_enabled ? &h : nullptr, profile.rotation_enabled ? &r : nullptr);
+        make_block(blocks.emplace_back(), profile, a_p, a_q, h, c, s);
     }
     Block last;
     if (dim % 2 == 1) {
@@ -130,10 +129,10 @@ void BlockMatrix::apply(Vector& v) const {
     }
 }
 
-// A block with the given entries, of which exactly those that are not zero are
-// stored; a zero that is not stored reads as +0.0.
-Block nonzero_entries(double pp, double qp, double pq, double qq) {
-    Block b;
+// Sets the entries of `b`, storing exactly those that are not zero; a zero
+// that is not stored reads as +0.0.
+void set_nonzero_entries(Block& b, double pp, double qp, double pq, double qq) {
+    b = Block();
     auto put = [&b](double& entry, double value, std::uint8_t bit) {
         if (value != 0.0) {
             entry = value;
@@ -144,7 +143,6 @@ Block nonzero_entries(double pp, double qp, double pq, double qq) {
     put(b.qp, qp, Block::kQP);
     put(b.pq, pq, Block::kPQ);
     put(b.qq, qq, Block::kQQ);
-    return b;
 }
 
 // The Thomas algorithm without pivoting, run on the unit columns e_p and e_q of
@@ -179,7 +177,8 @@ bool BlockMatrix::invert(BlockMatrix& inverse) const {
     for (std::size_t k = 0; k < count; ++k) {
         m[k] = 1.0 / m[k];
     }
-    std::vector<Block> blocks(count);
+    std::vector<Block> blocks;
+    blocks.reserve(count);
     for (std::size_t k = 0; k < count; ++k) {
         const Block& b = blocks_[k];
         // Column p: rhs[q] = 0, and 0 - lower[p] * d[p] rounds, under either
@@ -190,18 +189,21 @@ bool BlockMatrix::invert(BlockMatrix& inverse) const {
         // x[p] = (+-0) - c'[p] * m[q] is the rounded product but for the sign
         // of a zero result, which is not stored.
         const double x_p_of_q = -(c[k] * m[k]);
-        if (!std::isfinite(b.pq) || !std::isfinite(b.qp) || !std::isfinite(c[k]) || !std::isfinite(d[k]) ||
-            !std::isfinite(m[k]) || !std::isfinite(d_q) || !std::isfinite(x_p) || !std::isfinite(x_p_of_q)) {
+        // x * 0.0 is a zero for every finite x and NaN for any other: one test
+        // covers every value of the block.
+        const double probe = b.pq * 0.0 + b.qp * 0.0 + c[k] * 0.0 + d[k] * 0.0 + m[k] * 0.0 + d_q * 0.0 +
+                             x_p * 0.0 + x_p_of_q * 0.0;
+        if (probe != 0.0) {
             return false;
         }
-        blocks[k] = nonzero_entries(x_p, d_q, x_p_of_q, m[k]);
+        set_nonzero_entries(blocks.emplace_back(), x_p, d_q, x_p_of_q, m[k]);
     }
     Block last;
     if (dim_ % 2 == 1) {
         // Row and column n-1 alone; n >= 3, so this is never block 0.
         const double m = 1.0 / last_.pp;
         if (!std::isfinite(m)) return false;
-        last = nonzero_entries(m, 0.0, 0.0, 0.0);
+        set_nonzero_entries(last, m, 0.0, 0.0, 0.0);
     }
     inverse = BlockMatrix(dim_, std::move(blocks), last);
     return true;
