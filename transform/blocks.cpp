@@ -74,6 +74,11 @@ BlockMatrix BlockMatrix::transform(const std::string& key, int dim, const Profil
     Random shear(shear_seed);
     Random rotation(rotation_seed);
     auto scale_factor = [&] { return profile.scale_enabled ? scale.range(profile.scale_min, profile.scale_max) : 1.0; };
+    // Both profiles draw shear values from [+0.0, max) with max far above the
+    // subnormals: max * u is then +0.0 or a positive normal number, which adding
+    // +0.0 leaves unchanged, fused or not. Such a draw needs no fused step.
+    const bool shear_from_zero =
+        profile.shear_min == 0.0 && !std::signbit(profile.shear_min) && profile.shear_max >= 0x1p-960;
 
     std::vector<Block> blocks;
     blocks.reserve(static_cast<std::size_t>(dim / 2));
@@ -82,7 +87,7 @@ BlockMatrix BlockMatrix::transform(const std::string& key, int dim, const Profil
         const double a_q = scale_factor();
         double h = 0.0;
         if (profile.shear_enabled) {
-            h = shear.range(profile.shear_min, profile.shear_max);
+            h = shear_from_zero ? profile.shear_max * shear.next() : shear.range(profile.shear_min, profile.shear_max);
         }
         double c = 1.0;
         double s = 0.0;

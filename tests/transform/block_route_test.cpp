@@ -166,13 +166,17 @@ TEST(BlockRoute, MatchesSparseRouteOnRandomCalls) {
 
 TEST(BlockRoute, MatrixIsTheSparseProductsEntryForEntry) {
     // Every combination of stages, not only the two profiles', so that each
-    // column of the block formula is held to the sparse products.
+    // column of the block formula is held to the sparse products; and shear
+    // ranges that do not start at +0.0, which take the fused draw.
     std::mt19937_64 engine(test_seed(77));
-    for (int stages = 0; stages < 8; ++stages) {
+    for (int stages = 0; stages < 32; ++stages) {
         Pelmora::Profile profile = Pelmora::kProfile1;
         profile.scale_enabled = stages & 1;
         profile.shear_enabled = stages & 2;
         profile.rotation_enabled = stages & 4;
+        const double shear_ranges[4][2] = {{0.0, 0.2}, {0.05, 0.2}, {-0.0, 0.1}, {-0.3, -0.1}};
+        profile.shear_min = shear_ranges[stages >> 3][0];
+        profile.shear_max = shear_ranges[stages >> 3][1];
         for (const int dim : {0, 1, 2, 3, 4, 5, 8, 33, 256}) {
             const std::string key = random_key(engine).substr(0, 16) + std::string(16, '0');
             SCOPED_TRACE("stages " + std::to_string(stages) + " dim " + std::to_string(dim) + " key " + key);
