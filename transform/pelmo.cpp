@@ -3,7 +3,6 @@
 #include <iostream>
 #include <stdexcept>
 
-
 namespace Pelmora {
 
 Pelmo::Pelmo(const std::string& key, const std::string& space, int version, int dim)
