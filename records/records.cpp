@@ -117,11 +117,11 @@ json Pelmo::encode(const json& records) const {
 }
 
 json Pelmo::decode(const json& records, const Vector& query) const {
-    const BlockMatrix matrix = get_blocks();
+    const TransformSeeds seeds = transform_seeds(key_, dim_);
     if (dim_ < 2) {
         throw std::invalid_argument("Decoding needs a dimension of at least 2, got " + std::to_string(dim_) + ".");
     }
-    const InverseTransform inverse(matrix);
+    const InverseTransform inverse(seeds, dim_, profile_);
     AES_CBC cipher(key_);
     Vector noise;
     if (profile_.noise_enabled) {

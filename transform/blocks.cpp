@@ -57,22 +57,15 @@ inline double first_product(double x, double y) {
     return product != 0.0 ? product : mul_add(x, y, 0.0);
 }
 
-}  // namespace
-
-BlockMatrix::BlockMatrix(int dim, std::vector<Block> blocks, Block last)
-    : dim_(dim), blocks_(std::move(blocks)), last_(last) {}
-
-BlockMatrix BlockMatrix::transform(const std::string& key, int dim, const Profile& profile) {
-    const std::uint64_t scale_seed = key_seed(parse_key_field(key, 1));
-    const std::uint64_t shear_seed = key_seed(parse_key_field(key, 2));
-    const std::uint64_t rotation_seed = key_seed(parse_key_field(key, 3));
-    if (dim < 0) {
-        throw std::invalid_argument("The dimension must not be negative, got " + std::to_string(dim) + ".");
-    }
-
-    Random scale(scale_seed);
-    Random shear(shear_seed);
-    Random rotation(rotation_seed);
+// Draws the blocks of D * S * R in coordinate order, each stage from its own
+// generator. Each block is built in place(k) and then handed to use(k, block);
+// k runs over the pairs 0 .. dim/2 - 1 and is dim/2 for the 1x1 block of an
+// odd dimension.
+template <class Place, class Use>
+void draw_blocks(const TransformSeeds& seeds, int dim, const Profile& profile, Place place, Use use) {
+    Random scale(seeds.scale);
+    Random shear(seeds.shear);
+    Random rotation(seeds.rotation);
     auto scale_factor = [&] { return profile.scale_enabled ? scale.range(profile.scale_min, profile.scale_max) : 1.0; };
     // Both profiles draw shear values from [+0.0, max) with max far above the
     // subnormals: max * u is then +0.0 or a positive normal number, which adding
@@ -80,9 +73,8 @@ BlockMatrix BlockMatrix::transform(const std::string& key, int dim, const Profil
     const bool shear_from_zero =
         profile.shear_min == 0.0 && !std::signbit(profile.shear_min) && profile.shear_max >= 0x1p-960;
 
-    std::vector<Block> blocks;
-    blocks.reserve(static_cast<std::size_t>(dim / 2));
-    for (int k = 0; k < dim / 2; ++k) {
+    const int pairs = dim / 2;
+    for (int k = 0; k < pairs; ++k) {
         const double a_p = scale_factor();
         const double a_q = scale_factor();
         double h = 0.0;
@@ -96,14 +88,93 @@ BlockMatrix BlockMatrix::transform(const std::string& key, int dim, const Profil
             c = std::cos(angle);
             s = std::sin(angle);
         }
-        make_block(blocks.emplace_back(), profile, a_p, a_q, h, c, s);
+        Block& b = place(k);
+        make_block(b, profile, a_p, a_q, h, c, s);
+        use(k, b);
     }
-    Block last;
     if (dim % 2 == 1) {
-        last.pp = scale_factor();
-        last.stored = Block::kPP;
+        Block& b = place(pairs);
+        b.pp = scale_factor();
+        b.stored = Block::kPP;
+        use(pairs, b);
     }
+}
+
+// x[0], x[1] = b * (x[0], x[1]) for a pair, as the sparse x dense product
+// accumulates: per entry +0.0 first, then each stored contribution added with
+// mul_add in column order.
+inline void apply_block(const Block& b, double* x) {
+    const double x_p = x[0];
+    const double x_q = x[1];
+    if (b.stored == Block::kAll) {
+        x[0] = mul_add(b.pq, x_q, first_product(b.pp, x_p));
+        x[1] = mul_add(b.qq, x_q, first_product(b.qp, x_p));
+        return;
+    }
+    double r_p = 0.0;
+    double r_q = 0.0;
+    if (b.stored & Block::kPP) r_p = mul_add(b.pp, x_p, r_p);
+    if (b.stored & Block::kQP) r_q = mul_add(b.qp, x_p, r_q);
+    if (b.stored & Block::kPQ) r_p = mul_add(b.pq, x_q, r_p);
+    if (b.stored & Block::kQQ) r_q = mul_add(b.qq, x_q, r_q);
+    x[0] = r_p;
+    x[1] = r_q;
+}
+
+inline void apply_last(const Block& last, double* x) { *x = last.stored ? first_product(last.pp, *x) : 0.0; }
+
+// Sets the entries of `b`, storing exactly those that are not zero; a zero
+// that is not stored reads as +0.0.
+void set_nonzero_entries(Block& b, double pp, double qp, double pq, double qq) {
+    b.pp = pp != 0.0 ? pp : 0.0;
+    b.qp = qp != 0.0 ? qp : 0.0;
+    b.pq = pq != 0.0 ? pq : 0.0;
+    b.qq = qq != 0.0 ? qq : 0.0;
+    b.stored = static_cast<std::uint8_t>((pp != 0.0 ? Block::kPP : 0) | (qp != 0.0 ? Block::kQP : 0) |
+                                         (pq != 0.0 ? Block::kPQ : 0) | (qq != 0.0 ? Block::kQQ : 0));
+}
+
+// The inverse of the 1x1 block of an odd dimension: row and column n-1 alone,
+// with n >= 3, so never block 0.
+bool invert_last(const Block& last, Block& out) {
+    const double m = 1.0 / last.pp;
+    if (!std::isfinite(m)) return false;
+    set_nonzero_entries(out, m, 0.0, 0.0, 0.0);
+    return true;
+}
+
+}  // namespace
+
+BlockMatrix::BlockMatrix(int dim, std::vector<Block> blocks, Block last)
+    : dim_(dim), blocks_(std::move(blocks)), last_(last) {}
+
+TransformSeeds transform_seeds(const std::string& key, int dim) {
+    const TransformSeeds seeds{key_seed(parse_key_field(key, 1)), key_seed(parse_key_field(key, 2)),
+                               key_seed(parse_key_field(key, 3))};
+    if (dim < 0) {
+        throw std::invalid_argument("The dimension must not be negative, got " + std::to_string(dim) + ".");
+    }
+    return seeds;
+}
+
+BlockMatrix BlockMatrix::transform(const TransformSeeds& seeds, int dim, const Profile& profile) {
+    std::vector<Block> blocks;
+    blocks.reserve(static_cast<std::size_t>(dim / 2));
+    Block last;
+    draw_blocks(
+        seeds, dim, profile, [&](int k) -> Block& { return k < dim / 2 ? blocks.emplace_back() : last; },
+        [](int, const Block&) {});
     return BlockMatrix(dim, std::move(blocks), last);
+}
+
+void apply_transform(const TransformSeeds& seeds, int dim, const Profile& profile, Vector& v) {
+    if (v.size() != dim) {
+        throw std::invalid_argument("apply_transform: the vector's length is not the dimension");
+    }
+    Block scratch;
+    draw_blocks(
+        seeds, dim, profile, [&](int) -> Block& { return scratch = Block(); },
+        [&](int k, const Block& b) { k < dim / 2 ? apply_block(b, v.data() + 2 * k) : apply_last(b, v.data() + 2 * k); });
 }
 
 void BlockMatrix::apply(Vector& v) const {
@@ -112,42 +183,12 @@ void BlockMatrix::apply(Vector& v) const {
     }
     double* x = v.data();
     for (const Block& b : blocks_) {
-        const double x_p = x[0];
-        const double x_q = x[1];
-        if (b.stored == Block::kAll) {
-            x[0] = mul_add(b.pq, x_q, first_product(b.pp, x_p));
-            x[1] = mul_add(b.qq, x_q, first_product(b.qp, x_p));
-        } else {
-            double r_p = 0.0;
-            double r_q = 0.0;
-            if (b.stored & Block::kPP) r_p = mul_add(b.pp, x_p, r_p);
-            if (b.stored & Block::kQP) r_q = mul_add(b.qp, x_p, r_q);
-            if (b.stored & Block::kPQ) r_p = mul_add(b.pq, x_q, r_p);
-            if (b.stored & Block::kQQ) r_q = mul_add(b.qq, x_q, r_q);
-            x[0] = r_p;
-            x[1] = r_q;
-        }
+        apply_block(b, x);
         x += 2;
     }
     if (dim_ % 2 == 1) {
-        *x = last_.stored ? first_product(last_.pp, *x) : 0.0;
+        apply_last(last_, x);
     }
-}
-
-// Sets the entries of `b`, storing exactly those that are not zero; a zero
-// that is not stored reads as +0.0.
-void set_nonzero_entries(Block& b, double pp, double qp, double pq, double qq) {
-    b = Block();
-    auto put = [&b](double& entry, double value, std::uint8_t bit) {
-        if (value != 0.0) {
-            entry = value;
-            b.stored |= bit;
-        }
-    };
-    put(b.pp, pp, Block::kPP);
-    put(b.qp, qp, Block::kQP);
-    put(b.pq, pq, Block::kPQ);
-    put(b.qq, qq, Block::kQQ);
 }
 
 // The Thomas algorithm without pivoting, run on the unit columns e_p and e_q of
@@ -163,25 +204,34 @@ void set_nonzero_entries(Block& b, double pp, double qp, double pq, double qq) {
 //   d[p] = rhs[p] / diag[0] in block 0, rhs[p] * m[p] later;
 //   d[q] = (rhs[q] - lower[p] * d[p]) * m[q], the difference fused;
 //   x[p] = d[p] - c'[p] * x[q], fused, where x[q] = d[q].
+//
+// The steps run in passes over all blocks: the divisions of a pass depend on
+// nothing in that pass, so they overlap (two to an instruction where the
+// compiler vectorizes them) instead of each waiting behind the fused steps of
+// its own block.
 bool BlockMatrix::invert(BlockMatrix& inverse) const {
     if (dim_ < 2) {
         throw std::invalid_argument("BlockMatrix::invert: needs a dimension of at least 2");
     }
-    // In passes over all blocks, so that the divisions of a pass overlap instead
-    // of each waiting behind the fused steps of its own block.
     const std::size_t count = blocks_.size();
-    std::vector<double> c(count), d(count), m(count);  // c'[p], d[p] of column p, m[q]
+    std::vector<double> d(count), c(count), m(count);  // d[p] of column p (m[p] after block 0), c'[p], m[q]
     for (std::size_t k = 0; k < count; ++k) {
-        const Block& b = blocks_[k];
-        d[k] = 1.0 / b.pp;  // m[p] after block 0
-        c[k] = k == 0 ? b.pq / b.pp : b.pq * d[k];
+        d[k] = blocks_[k].pp;
     }
+    for (std::size_t k = 0; k < count; ++k) {
+        d[k] = 1.0 / d[k];
+    }
+    for (std::size_t k = 0; k < count; ++k) {
+        c[k] = blocks_[k].pq * d[k];
+    }
+    c[0] = blocks_[0].pq / blocks_[0].pp;
     for (std::size_t k = 0; k < count; ++k) {
         m[k] = mul_sub(blocks_[k].qp, c[k], blocks_[k].qq);
     }
     for (std::size_t k = 0; k < count; ++k) {
         m[k] = 1.0 / m[k];
     }
+
     std::vector<Block> blocks;
     blocks.reserve(count);
     for (std::size_t k = 0; k < count; ++k) {
@@ -204,12 +254,7 @@ bool BlockMatrix::invert(BlockMatrix& inverse) const {
         set_nonzero_entries(blocks.emplace_back(), x_p, d_q, x_p_of_q, m[k]);
     }
     Block last;
-    if (dim_ % 2 == 1) {
-        // Row and column n-1 alone; n >= 3, so this is never block 0.
-        const double m = 1.0 / last_.pp;
-        if (!std::isfinite(m)) return false;
-        set_nonzero_entries(last, m, 0.0, 0.0, 0.0);
-    }
+    if (dim_ % 2 == 1 && !invert_last(last_, last)) return false;
     inverse = BlockMatrix(dim_, std::move(blocks), last);
     return true;
 }
@@ -240,6 +285,9 @@ InverseTransform::InverseTransform(const BlockMatrix& matrix) : in_blocks_(matri
         by_columns_ = invert_by_columns(matrix.to_sparse());
     }
 }
+
+InverseTransform::InverseTransform(const TransformSeeds& seeds, int dim, const Profile& profile)
+    : InverseTransform(BlockMatrix::transform(seeds, dim, profile)) {}
 
 void InverseTransform::apply(Vector& v) const {
     if (in_blocks_) {

@@ -25,12 +25,23 @@ struct Block {
     std::uint8_t stored = 0;
 };
 
+// The generator seeds of the scale, shear and rotation stages, from key fields
+// 1, 2 and 3, parsed in that order; then std::invalid_argument for a negative
+// dimension. Nothing of the matrix is built before both checks have passed.
+struct TransformSeeds {
+    std::uint64_t scale, shear, rotation;
+};
+TransformSeeds transform_seeds(const std::string& key, int dim);
+
+// v = M * v for the M of these seeds, each block drawn as it is needed: the bits
+// of BlockMatrix::transform(seeds, ...).apply(v) without holding the matrix.
+void apply_transform(const TransformSeeds& seeds, int dim, const Profile& profile, Vector& v);
+
 class BlockMatrix {
 public:
-    // M = D * S * R from key fields 1, 2 and 3, parsed first and in that order;
-    // each stage draws from its own generator, in coordinate order. Throws
-    // std::invalid_argument for a negative dimension.
-    static BlockMatrix transform(const std::string& key, int dim, const Profile& profile);
+    // M = D * S * R; each stage draws from its own generator, in coordinate
+    // order. dim >= 0, as transform_seeds ensures.
+    static BlockMatrix transform(const TransformSeeds& seeds, int dim, const Profile& profile);
 
     // The matrix with these blocks (`last` only for an odd dimension).
     BlockMatrix(int dim, std::vector<Block> blocks, Block last);
@@ -64,8 +75,9 @@ private:
 // matrix of the column-by-column solve with the sparse x dense product.
 class InverseTransform {
 public:
-    // Needs matrix.dim() >= 2.
+    // Both need a dimension of at least 2; the second draws M first.
     explicit InverseTransform(const BlockMatrix& matrix);
+    InverseTransform(const TransformSeeds& seeds, int dim, const Profile& profile);
 
     void apply(Vector& v) const;
 

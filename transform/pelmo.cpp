@@ -21,7 +21,9 @@ Pelmo::Pelmo(const std::string& key, const std::string& space, int version, int 
 
 SparseMatrix Pelmo::get_matrix() const { return get_blocks().to_sparse(); }
 
-BlockMatrix Pelmo::get_blocks() const { return BlockMatrix::transform(key_, dim_, profile_); }
+BlockMatrix Pelmo::get_blocks() const {
+    return BlockMatrix::transform(transform_seeds(key_, dim_), dim_, profile_);
+}
 
 double Pelmo::solve(const Vector& u, const Vector& n) const { return solve_noise_root(u, n); }
 
@@ -31,16 +33,16 @@ void Pelmo::encode_vector(Vector& v) const {
     if (profile_.noise_enabled) {
         blend(v, noise_vector(field0, profile_, dim_));
     }
-    get_blocks().apply(v);
+    apply_transform(transform_seeds(key_, dim_), dim_, profile_, v);
 }
 
 void Pelmo::decode_vector(Vector& v) const {
-    const BlockMatrix m = get_blocks();
+    const TransformSeeds seeds = transform_seeds(key_, dim_);
     if (dim_ < 2) {
         throw std::invalid_argument("Decoding needs a dimension of at least 2, got " + std::to_string(dim_) + ".");
     }
     require_length(v, dim_);
-    InverseTransform(m).apply(v);
+    InverseTransform(seeds, dim_, profile_).apply(v);
     if (profile_.noise_enabled) {
         remove_noise(v, noise_vector(parse_key_field(key_, 0), profile_, static_cast<int>(v.size())));
     }

@@ -31,6 +31,7 @@ using Pelmora::Vector;
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kMinSubnormal = std::numeric_limits<double>::denorm_min();
+const std::string kKeyOf16 = "7e41c09b2d5fa388";
 
 // The seed of the random cases: PEL_TEST_SEED replays a run.
 unsigned test_seed(unsigned fallback) {
@@ -184,10 +185,11 @@ TEST(BlockRoute, MatrixIsTheSparseProductsEntryForEntry) {
             try {
                 expected = Pelmora::build_matrix(key, dim, profile, Pelmora::ShearPattern::even_rows);
             } catch (const std::exception&) {
-                EXPECT_ANY_THROW(BlockMatrix::transform(key, dim, profile));
+                EXPECT_ANY_THROW(Pelmora::transform_seeds(key, dim));
                 continue;
             }
-            const SparseMatrix actual = BlockMatrix::transform(key, dim, profile).to_sparse();
+            const Pelmora::TransformSeeds seeds = Pelmora::transform_seeds(key, dim);
+            const SparseMatrix actual = BlockMatrix::transform(seeds, dim, profile).to_sparse();
             ASSERT_EQ(expected.nonZeros(), actual.nonZeros());
             for (int j = 0; j < dim; ++j) {
                 SparseMatrix::InnerIterator e(expected, j), a(actual, j);
@@ -235,6 +237,34 @@ TEST(BlockRoute, HandMadeBlocksMultiplyAndInvertLikeTheSparseForm) {
         Vector decoded = v;
         Pelmora::InverseTransform(m).apply(decoded);
         ASSERT_TRUE(same_vectors(Pelmora::multiply(Pelmora::invert_by_columns(sparse), v), decoded)) << "inverse";
+    }
+}
+
+// The codec's own profiles always give a matrix whose blocks invert; these do
+// not (zero, infinite or NaN scale factors), so the inverse drawn block by block
+// must fall back to the column solves of the whole matrix.
+TEST(BlockRoute, DrawnInverseFallsBackToTheColumnSolves) {
+    std::mt19937_64 engine(test_seed(99));
+    const double scale_ranges[][2] = {{0.0, 0.0}, {kInf, kInf}, {kNaN, 1.0}, {1e-300, 2e-300}, {0.9, 1.1}};
+    for (const auto& range : scale_ranges) {
+        for (const int dim : {2, 3, 6, 9}) {
+            SCOPED_TRACE("scale range " + std::to_string(range[0]) + " to " + std::to_string(range[1]) + ", dim " +
+                         std::to_string(dim));
+            Pelmora::Profile profile = Pelmora::kProfile1;
+            profile.scale_min = range[0];
+            profile.scale_max = range[1];
+            const Pelmora::TransformSeeds seeds = Pelmora::transform_seeds(kKeyOf16, dim);
+            const SparseMatrix sparse = BlockMatrix::transform(seeds, dim, profile).to_sparse();
+            const Vector v = random_vector(engine, dim);
+
+            Vector drawn = v;
+            Pelmora::InverseTransform(seeds, dim, profile).apply(drawn);
+            ASSERT_TRUE(same_vectors(Pelmora::multiply(Pelmora::invert_by_columns(sparse), v), drawn));
+
+            Vector streamed = v;
+            Pelmora::apply_transform(seeds, dim, profile, streamed);
+            ASSERT_TRUE(same_vectors(Pelmora::multiply(sparse, v), streamed));
+        }
     }
 }
 
