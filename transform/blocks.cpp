@@ -1,6 +1,7 @@
 #include "transform/blocks.h"
 
 #include <cmath>
+#include <memory>
 #include <stdexcept>
 #include <utility>
 
@@ -214,7 +215,12 @@ bool BlockMatrix::invert(BlockMatrix& inverse) const {
         throw std::invalid_argument("BlockMatrix::invert: needs a dimension of at least 2");
     }
     const std::size_t count = blocks_.size();
-    std::vector<double> d(count), c(count), m(count);  // d[p] of column p (m[p] after block 0), c'[p], m[q]
+    // d[p] of column p (m[p] after block 0), c'[p] and m[q] of every block;
+    // each pass writes its array whole before it is read.
+    const std::unique_ptr<double[]> scratch(new double[3 * count]);
+    double* const d = scratch.get();
+    double* const c = d + count;
+    double* const m = c + count;
     for (std::size_t k = 0; k < count; ++k) {
         d[k] = blocks_[k].pp;
     }
@@ -235,23 +241,35 @@ bool BlockMatrix::invert(BlockMatrix& inverse) const {
     std::vector<Block> blocks;
     blocks.reserve(count);
     for (std::size_t k = 0; k < count; ++k) {
-        const Block& b = blocks_[k];
         // Column p: rhs[q] = 0, and 0 - lower[p] * d[p] rounds, under either
         // policy, as the first contribution -lower[p] * d[p] does.
-        const double d_q = first_product(-b.qp, d[k]) * m[k];
+        const double d_q = first_product(-blocks_[k].qp, d[k]) * m[k];
         const double x_p = mul_sub(c[k], d_q, d[k]);
         // Column q: d[q] = (1 - lower[p] * (+-0)) * m[q] is m[q] itself, and
         // x[p] = (+-0) - c'[p] * m[q] is the rounded product but for the sign
         // of a zero result, which is not stored.
         const double x_p_of_q = -(c[k] * m[k]);
-        // x * 0.0 is a zero for every finite x and NaN for any other: one test
-        // covers every value of the block.
-        const double probe = b.pq * 0.0 + b.qp * 0.0 + c[k] * 0.0 + d[k] * 0.0 + m[k] * 0.0 + d_q * 0.0 +
-                             x_p * 0.0 + x_p_of_q * 0.0;
+        // Every value on the way that is not finite reaches one of the four
+        // entries: a non-finite upper[p] or d[p] makes c'[p] so (c'[p] of block
+        // 0 aside, where a d[p] beyond the range makes d[q] so through its
+        // product), a non-finite lower[p] makes d[q] NaN through its product or
+        // through m[q], a non-finite c'[p] makes c'[p] * m[q] infinite or NaN,
+        // and m[q] is an entry itself. x * 0.0 is a zero for every finite x and
+        // NaN for any other, so this one test stands for all of them.
+        const double probe = x_p * 0.0 + d_q * 0.0 + x_p_of_q * 0.0 + m[k] * 0.0;
         if (probe != 0.0) {
             return false;
         }
-        set_nonzero_entries(blocks.emplace_back(), x_p, d_q, x_p_of_q, m[k]);
+        Block& out = blocks.emplace_back();
+        if (x_p != 0.0 && d_q != 0.0 && x_p_of_q != 0.0 && m[k] != 0.0) {
+            out.pp = x_p;
+            out.qp = d_q;
+            out.pq = x_p_of_q;
+            out.qq = m[k];
+            out.stored = Block::kAll;
+        } else {
+            set_nonzero_entries(out, x_p, d_q, x_p_of_q, m[k]);
+        }
     }
     Block last;
     if (dim_ % 2 == 1 && !invert_last(last_, last)) return false;
