@@ -149,15 +149,6 @@ bool invert_last(const Block& last, Block& out) {
 BlockMatrix::BlockMatrix(int dim, std::vector<Block> blocks, Block last)
     : dim_(dim), blocks_(std::move(blocks)), last_(last) {}
 
-TransformSeeds transform_seeds(const std::string& key, int dim) {
-    const TransformSeeds seeds{key_seed(parse_key_field(key, 1)), key_seed(parse_key_field(key, 2)),
-                               key_seed(parse_key_field(key, 3))};
-    if (dim < 0) {
-        throw std::invalid_argument("The dimension must not be negative, got " + std::to_string(dim) + ".");
-    }
-    return seeds;
-}
-
 BlockMatrix BlockMatrix::transform(const TransformSeeds& seeds, int dim, const Profile& profile) {
     std::vector<Block> blocks;
     blocks.reserve(static_cast<std::size_t>(dim / 2));

@@ -25,14 +25,6 @@ struct Block {
     std::uint8_t stored = 0;
 };
 
-// The generator seeds of the scale, shear and rotation stages, from key fields
-// 1, 2 and 3, parsed in that order; then std::invalid_argument for a negative
-// dimension. Nothing of the matrix is built before both checks have passed.
-struct TransformSeeds {
-    std::uint64_t scale, shear, rotation;
-};
-TransformSeeds transform_seeds(const std::string& key, int dim);
-
 // v = M * v for the M of these seeds, each block drawn as it is needed: the bits
 // of BlockMatrix::transform(seeds, ...).apply(v) without holding the matrix.
 void apply_transform(const TransformSeeds& seeds, int dim, const Profile& profile, Vector& v);

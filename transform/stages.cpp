@@ -95,18 +95,22 @@ int parse_key_digits(const std::string& key, std::size_t first, std::size_t coun
     }
 }
 
-SparseMatrix build_matrix(const std::string& key, int dim, const Profile& profile, ShearPattern shear) {
-    const std::uint64_t scale_seed = key_seed(parse_key_field(key, 1));
-    const std::uint64_t shear_seed = key_seed(parse_key_field(key, 2));
-    const std::uint64_t rotation_seed = key_seed(parse_key_field(key, 3));
+TransformSeeds transform_seeds(const std::string& key, int dim) {
+    const TransformSeeds seeds{key_seed(parse_key_field(key, 1)), key_seed(parse_key_field(key, 2)),
+                               key_seed(parse_key_field(key, 3))};
     if (dim < 0) {
         throw std::invalid_argument("The dimension must not be negative, got " + std::to_string(dim) + ".");
     }
+    return seeds;
+}
+
+SparseMatrix build_matrix(const std::string& key, int dim, const Profile& profile, ShearPattern shear) {
+    const TransformSeeds seeds = transform_seeds(key, dim);
 
     SparseMatrix m = identity(dim);
 
     if (profile.scale_enabled) {
-        Random generator(scale_seed);
+        Random generator(seeds.scale);
         const Vector factors = generator.uniform_pel(profile.scale_min, profile.scale_max, dim);
         for (int i = 0; i < dim; ++i) {
             m.coeffRef(i, i) *= factors[i];
@@ -114,7 +118,7 @@ SparseMatrix build_matrix(const std::string& key, int dim, const Profile& profil
     }
 
     if (profile.shear_enabled) {
-        Random generator(shear_seed);
+        Random generator(seeds.shear);
         const int step = shear == ShearPattern::even_rows ? 2 : 1;
         std::vector<Triplet> entries;
         for (int i = 0; i < dim - 1; i += step) {
@@ -124,7 +128,7 @@ SparseMatrix build_matrix(const std::string& key, int dim, const Profile& profil
     }
 
     if (profile.rotation_enabled) {
-        Random generator(rotation_seed);
+        Random generator(seeds.rotation);
         std::vector<double> diagonal(dim, 1.0);
         std::vector<Triplet> entries;
         for (int k = 0; k < dim / 2; ++k) {

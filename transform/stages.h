@@ -45,6 +45,14 @@ inline std::uint64_t key_seed(int field_value) {
     return static_cast<std::uint64_t>(static_cast<std::int64_t>(field_value));
 }
 
+// The generator seeds of the scale, shear and rotation stages, from key fields
+// 1, 2 and 3, parsed in that order; then std::invalid_argument for a negative
+// dimension. Nothing of the matrix is built before both checks have passed.
+struct TransformSeeds {
+    std::uint64_t scale, shear, rotation;
+};
+TransformSeeds transform_seeds(const std::string& key, int dim);
+
 // Where the shear stage puts its draws: (i, i+1) for even i only, which keeps the
 // matrix block diagonal, or at every super-diagonal position (the earlier codec).
 enum class ShearPattern { even_rows, every_row };
