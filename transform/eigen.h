@@ -3,6 +3,10 @@
 
 #include <stdexcept>
 
+// Every user of Eigen here computes encoded bits: it gets the build's
+// floating-point checks with the rounding policy.
+#include "transform/rounding.h"
+
 // Eigen checks sizes and indices with eigen_assert. Those checks stay on in every
 // build, NDEBUG or not, and raise an exception that the exported functions report
 // like any other failure instead of aborting the host process.

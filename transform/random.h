@@ -9,7 +9,8 @@
 #include "transform/eigen.h"
 #include "transform/rounding.h"
 
-namespace Pelmora {
+// In the rounding policy's namespace: range() rounds by the variant's policy.
+namespace Pelmora::PELMO_ROUNDING_POLICY {
 
 // state' = (1674535 * state + 0x3D07B0EF) mod 2^32; each draw is state' / 2^32.
 // The integer sequence and the rounding of every draw are part of the data
@@ -57,4 +58,4 @@ private:
     std::uint64_t state;
 };
 
-}  // namespace Pelmora
+}  // namespace Pelmora::PELMO_ROUNDING_POLICY

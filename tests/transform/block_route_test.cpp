@@ -221,10 +221,10 @@ TEST(BlockRoute, HandMadeBlocksMultiplyAndInvertLikeTheSparseForm) {
             }
         }
         Block last;
-        if (dim % 2 == 1) {
+        if (dim % 2 == 1 && engine() % 5 != 0) {
             last.pp = engine() % 4 == 0 ? component(engine) : 1.5;
             last.stored = Block::kPP;
-        }
+        }  // else the 1x1 block's entry is not stored: it must read as +0.0, never as 0 * x
         const BlockMatrix m(dim, blocks, last);
         const SparseMatrix sparse = m.to_sparse();
         const Vector v = random_vector(engine, dim);
