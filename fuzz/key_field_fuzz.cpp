@@ -11,7 +11,7 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "transform/stages.h"
+#include "key/key.h"
 
 using namespace pel_fuzz;
 

@@ -16,8 +16,9 @@
  * Failures: no function lets an exception out. A failed call writes one line
  * to stderr ("<function>: <reason>", or only the library's own line "Invalid
  * version number" or "Error parsing JSON data: <reason>"), leaves every output
- * untouched, and makes last_error_message() return the reason; a successful
- * call makes it return NULL. The reason for a fault in one record of a set
+ * untouched, and makes last_error_message() return the reason (after the line
+ * "Invalid version number" the reason goes on to name the version given); a
+ * successful call makes it return NULL. The reason for a fault in one record of a set
  * starts with "Record at index N: " (N counted from 0).
  */
 #ifndef PEL_ARM64_H

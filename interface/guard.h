@@ -17,10 +17,10 @@ void succeed() noexcept;
 // The calling thread's last error, or nullptr after a success.
 const char* last_error() noexcept;
 
-// A failure whose text is already on a line of its own on stderr (the codec's
-// "Invalid version number", the parse error of encode). The host still reads it
-// from last_error(), but a second line with the same text would make one fault
-// look like two.
+// A failure whose line is already on stderr (the codec's "Invalid version
+// number", the parse error of encode). The host still reads the text from
+// last_error(), which may say more than the line did, but a second line would
+// make one fault look like two.
 class AlreadyWritten : public std::invalid_argument {
 public:
     using std::invalid_argument::invalid_argument;

@@ -15,14 +15,16 @@
 namespace Pelmora {
 namespace {
 
-// The codec of one call. The constructor has already written "Invalid version
-// number" for a bad version; the call then fails with that same reason.
+// The codec of one call. For a bad version the constructor has already written
+// its line "Invalid version number"; the call then fails with that reason and
+// the version given, and no second line.
 Pelmo make_codec(const char* key, const char* space, int version, int dim) {
     std::string key_text = boundary::text_argument(key, "key");
     std::string space_text = boundary::text_argument(space, "space");
     Pelmo codec(key_text, space_text, version, dim);
     if (!codec.has_profile()) {
-        throw boundary::AlreadyWritten("Invalid version number");
+        throw boundary::AlreadyWritten(std::string(kInvalidVersion) + ". The version given is " +
+                                       std::to_string(version) + "; the versions are 1 and 2.");
     }
     boundary::require(dim >= 0, "The dimension must not be negative.");
     return codec;
@@ -45,6 +47,21 @@ void transform_vector(const char* function, const char* key, const char* space, 
         operation(codec, v);
         std::copy(v.data(), v.data() + v.size(), output);
     });
+}
+
+// Runs the record codec. A failure in the work on one record reaches the host
+// as "Record at index N: " followed by its own text; every other failure as it
+// is.
+template <class Work>
+nlohmann::json on_records(Work&& work) {
+    try {
+        return work();
+    } catch (const std::exception& e) {
+        if (const auto index = take_failed_record(e)) {
+            throw std::runtime_error("Record at index " + std::to_string(*index) + ": " + e.what());
+        }
+        throw;
+    }
 }
 
 // A text that does not parse is reported on its own line, as hosts of this
@@ -102,7 +119,8 @@ PEL_EXPORT void encode(const char* key, const char* space, int version, int dim,
         boundary::require(out_json != nullptr, "The argument out_json is null.");
         // The caller's text is only read, so it is parsed where it lies; the
         // parsed records are gone before the result is dumped.
-        nlohmann::json result = codec.encode(parse_records_to_encode(records_json));
+        nlohmann::json result =
+            on_records([&] { return codec.encode(parse_records_to_encode(records_json)); });
         *out_json = to_output_buffer(std::move(result));
     });
 }
@@ -118,7 +136,7 @@ PEL_EXPORT void decode(const char* key, const char* space, int version, int dim,
         {
             const nlohmann::json records = parse_records_to_decode(records_json);
             const Vector q = copy_in(query, dim, "query");
-            result = codec.decode(records, q);
+            result = on_records([&] { return codec.decode(records, q); });
         }
         *out_json = to_output_buffer(std::move(result));
     });

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <exception>
 #include <new>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -22,10 +23,21 @@ namespace {
 
 using nlohmann::json;
 
-// Runs the work on one record of a set. A failure there is rethrown with the
-// record's index before the library's own text, so that a user with a thousand
-// records need not bisect to find the broken one. Exhausted memory is no fault
-// of the record and passes unchanged.
+// The record whose work threw the exception in flight. The exception is held
+// as well as its address: while it is held, no other exception can live at
+// that address, so the address identifies it.
+struct FailedRecord {
+    std::exception_ptr failure;
+    const std::exception* object = nullptr;
+    std::size_t index = 0;
+};
+
+thread_local FailedRecord failed_record;
+
+// Runs the work on one record of a set. A failure there passes unchanged, with
+// the record's index kept beside it (take_failed_record), so that a user with a
+// thousand records need not bisect to find the broken one. Exhausted memory is
+// no fault of the record and passes without an index.
 template <class Work>
 auto for_record(std::size_t index, Work&& work) -> decltype(work()) {
     try {
@@ -33,7 +45,8 @@ auto for_record(std::size_t index, Work&& work) -> decltype(work()) {
     } catch (const std::bad_alloc&) {
         throw;
     } catch (const std::exception& e) {
-        throw std::runtime_error("Record at index " + std::to_string(index) + ": " + e.what());
+        failed_record = FailedRecord{std::current_exception(), &e, index};
+        throw;
     }
 }
 
@@ -80,6 +93,16 @@ bool ranks_before(double a, double b, bool descending) {
 
 }  // namespace
 
+std::optional<std::size_t> take_failed_record(const std::exception& error) noexcept {
+    const bool own = failed_record.object == &error;
+    const std::size_t index = failed_record.index;
+    failed_record = FailedRecord{};
+    if (!own) {
+        return std::nullopt;
+    }
+    return index;
+}
+
 json Pelmo::encode(const json& records) const {
     // The working set comes first, so a bad key fails even without records.
     const BlockMatrix matrix = get_blocks();
@@ -118,9 +141,7 @@ json Pelmo::encode(const json& records) const {
 
 json Pelmo::decode(const json& records, const Vector& query) const {
     const TransformSeeds seeds = transform_seeds(key_, dim_);
-    if (dim_ < 2) {
-        throw std::invalid_argument("Decoding needs a dimension of at least 2, got " + std::to_string(dim_) + ".");
-    }
+    require_decoding_dimension(dim_);
     const InverseTransform inverse(seeds, dim_, profile_);
     AES_CBC cipher(key_);
     Vector noise;

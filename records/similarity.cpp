@@ -1,6 +1,8 @@
 #include <limits>
 #include <stdexcept>
+#include <string>
 
+#include "key/key.h"
 #include "transform/utils.h"
 
 namespace Pelmora {
@@ -24,7 +26,8 @@ double Utils::calculate_similarity(const Vector& a, const Vector& b, const std::
     if (metric == "INNER_PRODUCT") {
         return a.dot(b);
     }
-    throw std::runtime_error("Invalid similarity metric.");
+    throw std::runtime_error("Invalid similarity metric. The metric name given is " + quoted(metric) +
+                             "; the names are \"COSINE\", \"L2\" and \"INNER_PRODUCT\".");
 }
 
 }  // namespace Pelmora

@@ -7,8 +7,9 @@
 #include <stdexcept>
 #include <string>
 
+#include "key/key.h"
 #include "sealing/aes.h"
-#include "transform/utils.h"
+#include "sealing/codecs.h"
 
 namespace plusaes {
 namespace detail {
@@ -443,14 +444,10 @@ constexpr std::size_t kIvSize = 16;
 
 }  // namespace
 
-AES_CBC::AES_CBC(const std::string& codec_key) : key_bytes(Utils::hex_decode(codec_key)) {
+AES_CBC::AES_CBC(const std::string& codec_key) : key_bytes(sealing::hex_decode(codec_key)) {
     if (!plusaes::detail::is_valid_key_size(key_bytes.size())) {
-        // Hosts write keys as hexadecimal text, so the sizes are said in digits too.
-        const std::size_t digits = codec_key.size();
-        throw std::runtime_error("Invalid key size. Must be 16, 24, or 32 bytes. The key has " +
-                                 std::to_string(digits) + (digits == 1 ? " hexadecimal digit (" : " hexadecimal digits (") +
-                                 std::to_string(key_bytes.size()) + (key_bytes.size() == 1 ? " byte)" : " bytes)") +
-                                 "; use 32, 48 or 64.");
+        throw std::runtime_error("Invalid key size. Must be 16, 24, or 32 bytes. " +
+                                 key_size_note(codec_key, key_bytes.size()));
     }
 }
 
@@ -487,17 +484,17 @@ std::string AES_CBC::encrypt(const std::string& plaintext) {
     if (status != plusaes::status_ok) {
         throw std::runtime_error("Encryption failed.");
     }
-    return Utils::base64_encode(iv_bytes) + ":" + Utils::base64_encode(ciphertext);
+    return sealing::base64_encode(iv_bytes) + ":" + sealing::base64_encode(ciphertext);
 }
 
 std::string AES_CBC::decrypt(const std::string& sealed) {
     const std::size_t separator = sealed.find(':');
-    iv_bytes = Utils::base64_decode(sealed.substr(0, separator));
+    iv_bytes = sealing::base64_decode(sealed.substr(0, separator));
     // Without a separator there is no ciphertext part, whatever the text decodes to.
     if (separator == std::string::npos || iv_bytes.size() != kIvSize) {
         throw std::runtime_error("Decryption failed.");
     }
-    const std::vector<unsigned char> ciphertext = Utils::base64_decode(sealed.substr(separator + 1));
+    const std::vector<unsigned char> ciphertext = sealing::base64_decode(sealed.substr(separator + 1));
     unsigned char iv[kIvSize];
     std::copy_n(iv_bytes.begin(), kIvSize, iv);
 

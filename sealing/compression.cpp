@@ -5,8 +5,8 @@
 
 #include <zlib.h>
 
+#include "sealing/codecs.h"
 #include "sealing/compression.h"
-#include "transform/utils.h"
 
 namespace Pelmora {
 
@@ -46,7 +46,7 @@ void check_decompress_size(std::uint64_t size) {
 
 }  // namespace
 
-std::vector<unsigned char> Utils::pel_compress(const std::string& text) {
+std::vector<unsigned char> sealing::pel_compress(const std::string& text) {
     const std::uint64_t size = text.size();
     check_compress_size(size);
     const uLong bound = compressBound(static_cast<uLong>(size));
@@ -61,7 +61,7 @@ std::vector<unsigned char> Utils::pel_compress(const std::string& text) {
     return stream;
 }
 
-std::string Utils::pel_decompress(const std::vector<unsigned char>& bytes) {
+std::string sealing::pel_decompress(const std::vector<unsigned char>& bytes) {
     const std::uint64_t size = bytes.size();
     check_decompress_size(size);
     std::string text;

@@ -3,12 +3,12 @@
 #include <string>
 #include <vector>
 
-#include "transform/stages.h"
-#include "transform/utils.h"
+#include "key/key.h"
+#include "sealing/codecs.h"
 
-namespace Pelmora {
+namespace Pelmora::sealing {
 
-std::vector<unsigned char> Utils::hex_decode(const std::string& text) {
+std::vector<unsigned char> hex_decode(const std::string& text) {
     std::vector<unsigned char> bytes;
     bytes.reserve((text.size() + 1) / 2);
     for (std::size_t i = 0; i < text.size(); i += 2) {
@@ -21,7 +21,7 @@ std::vector<unsigned char> Utils::hex_decode(const std::string& text) {
     return bytes;
 }
 
-std::string Utils::base64_encode(const std::vector<unsigned char>& bytes) {
+std::string base64_encode(const std::vector<unsigned char>& bytes) {
     static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     const std::size_t size = bytes.size();
     std::string text;
@@ -50,7 +50,7 @@ std::string Utils::base64_encode(const std::vector<unsigned char>& bytes) {
     return text;
 }
 
-std::vector<unsigned char> Utils::base64_decode(const std::string& text) {
+std::vector<unsigned char> base64_decode(const std::string& text) {
     static const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     std::vector<unsigned char> bytes;
     bytes.reserve(text.size() / 4 * 3 + 2);
@@ -82,4 +82,4 @@ std::vector<unsigned char> Utils::base64_decode(const std::string& text) {
     return bytes;
 }
 
-}  // namespace Pelmora
+}  // namespace Pelmora::sealing

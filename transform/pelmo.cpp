@@ -2,8 +2,15 @@
 
 #include <iostream>
 #include <stdexcept>
+#include <string>
 
 namespace Pelmora {
+
+void require_decoding_dimension(int dim) {
+    if (dim < 2) {
+        throw std::invalid_argument("Decoding needs a dimension of at least 2, got " + std::to_string(dim) + ".");
+    }
+}
 
 Pelmo::Pelmo(const std::string& key, const std::string& space, int version, int dim)
     : space_(space), version_(version), dim_(dim) {
@@ -12,7 +19,8 @@ Pelmo::Pelmo(const std::string& key, const std::string& space, int version, int 
         has_profile_ = true;
         key_ = key;
     } else {
-        std::cerr << "Invalid version number\n" << std::flush;
+        // One write, so the line cannot interleave with those of concurrent calls.
+        std::cerr << (std::string(kInvalidVersion) + '\n') << std::flush;
     }
     if (space_ != "COSINE") {
         profile_.scale_enabled = false;
@@ -38,9 +46,7 @@ void Pelmo::encode_vector(Vector& v) const {
 
 void Pelmo::decode_vector(Vector& v) const {
     const TransformSeeds seeds = transform_seeds(key_, dim_);
-    if (dim_ < 2) {
-        throw std::invalid_argument("Decoding needs a dimension of at least 2, got " + std::to_string(dim_) + ".");
-    }
+    require_decoding_dimension(dim_);
     require_length(v, dim_);
     InverseTransform(seeds, dim_, profile_).apply(v);
     if (profile_.noise_enabled) {

@@ -11,6 +11,13 @@
 
 namespace Pelmora {
 
+// The system's own line for a version other than 1 or 2.
+inline constexpr char kInvalidVersion[] = "Invalid version number";
+
+// Throws std::invalid_argument unless `dim` is at least 2: the inverse of the
+// transform needs a whole 2x2 block.
+void require_decoding_dimension(int dim);
+
 // Built per call and immutable afterwards; holds no derived state. Every
 // operation derives the matrix, the noise and the cipher from the key again.
 //

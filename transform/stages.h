@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "key/key.h"
 #include "transform/eigen.h"
 
 namespace Pelmora {
@@ -26,24 +27,6 @@ struct Profile {
 
 inline constexpr Profile kProfile1{true, 0.9, 1.1, true, 0.0, 0.2, true, true, 0.2, 0.3};
 inline constexpr Profile kProfile2{false, 0.9, 1.1, true, 0.0, 0.1, true, true, 0.1, 0.2};
-
-// Key field f (0: noise, 1: scale, 2: shear, 3: rotation) is characters 4f to
-// 4f+3 of the key (fewer at its end), read as parse_key_digits does. Throws
-// std::out_of_range when the field starts beyond the end of the key,
-// std::invalid_argument when it starts exactly at the end or holds no
-// hexadecimal digit. The messages say which characters are at fault.
-int parse_key_field(const std::string& key, int field);
-
-// Up to `count` characters of the key from `first` (< key.size()), read by
-// std::stoi in base 16: leading blanks, a sign, a 0x prefix and trailing junk
-// are accepted, as keys always were. Throws std::invalid_argument naming the
-// characters when they hold no hexadecimal digit.
-int parse_key_digits(const std::string& key, std::size_t first, std::size_t count);
-
-// The generator seed of a key-field value: sign-extended to 64 bits.
-inline std::uint64_t key_seed(int field_value) {
-    return static_cast<std::uint64_t>(static_cast<std::int64_t>(field_value));
-}
 
 // The generator seeds of the scale, shear and rotation stages, from key fields
 // 1, 2 and 3, parsed in that order; then std::invalid_argument for a negative

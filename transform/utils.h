@@ -1,11 +1,13 @@
 // Static helpers of the codec. Each group is defined beside its users:
 // the tridiagonal members in transform/, compression and the text codecs in
-// sealing/, the similarity in records/.
+// sealing/ (which needs no Eigen, so it has its own face, sealing/codecs.h),
+// the similarity in records/.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "sealing/codecs.h"
 #include "transform/eigen.h"
 
 namespace Pelmora {
@@ -26,21 +28,15 @@ public:
     // Entries that come out exactly zero are not stored.
     static SparseMatrix invertMatrix(const SparseMatrix& matrix);
 
-    // One zlib stream (RFC 1950) of the text; "Compression failed with error: N".
-    static std::vector<unsigned char> pel_compress(const std::string& text);
-    // The text of the zlib stream at the start of `bytes`; trailing bytes are
-    // ignored. "Decompression failed with error: N".
-    static std::string pel_decompress(const std::vector<unsigned char>& bytes);
-
-    // Two hexadecimal digits per byte, a single last digit forming a byte of its
-    // own; each piece is read by std::stoi in base 16. Only the codec key is
-    // read this way, so a piece without a hexadecimal digit fails with
-    // std::invalid_argument naming the key's characters.
-    static std::vector<unsigned char> hex_decode(const std::string& text);
-    // RFC 4648 base64 with padding.
-    static std::string base64_encode(const std::vector<unsigned char>& bytes);
-    // Decodes the longest readable prefix of `text`; never fails.
-    static std::vector<unsigned char> base64_decode(const std::string& text);
+    // The codecs of the sealed metadata text (sealing/codecs.h), under the
+    // names the rest of the codec knows them by.
+    static std::vector<unsigned char> pel_compress(const std::string& text) { return sealing::pel_compress(text); }
+    static std::string pel_decompress(const std::vector<unsigned char>& bytes) {
+        return sealing::pel_decompress(bytes);
+    }
+    static std::vector<unsigned char> hex_decode(const std::string& text) { return sealing::hex_decode(text); }
+    static std::string base64_encode(const std::vector<unsigned char>& bytes) { return sealing::base64_encode(bytes); }
+    static std::vector<unsigned char> base64_decode(const std::string& text) { return sealing::base64_decode(text); }
 
     // Score of a against b under "COSINE", "L2" or "INNER_PRODUCT".
     static double calculate_similarity(const Vector& a, const Vector& b, const std::string& metric);

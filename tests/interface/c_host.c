@@ -108,7 +108,8 @@ int main(int argc, char **argv) {
         out = &sentinel;
         enc(KEY "0", "L2", 1, 4, records, &out);
         check(last_error() != NULL && strcmp(last_error(), "Invalid key size. Must be 16, 24, or 32 bytes. The key has "
-                                                           "33 hexadecimal digits (17 bytes); use 32, 48 or 64.") == 0,
+                                                           "33 characters (17 bytes); use 32, 48 or 64 hexadecimal "
+                                                           "digits.") == 0,
               "33-digit key fails");
         check(out == &sentinel, "failed encode stores nothing");
         enc(key, "L2", 1, 4, "[", &out);

@@ -90,7 +90,8 @@ def main():
     lib.encode(KEY[:20].encode(), space, 2, DIM, b"[]", ctypes.byref(untouched))
     assert ctypes.addressof(untouched.contents) == ctypes.addressof(sentinel)
     assert lib.last_error_message() == (
-        b"Invalid key size. Must be 16, 24, or 32 bytes. The key has 20 hexadecimal digits (10 bytes); use 32, 48 or 64."
+        b"Invalid key size. Must be 16, 24, or 32 bytes."
+        b" The key has 20 characters (10 bytes); use 32, 48 or 64 hexadecimal digits."
     )
     print("host_test: all checks passed")
 

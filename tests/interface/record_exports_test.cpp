@@ -10,6 +10,7 @@
 
 #include "record_calls.h"
 #include "sealing/aes_cbc.h"
+#include "transform/pelmo.h"
 
 namespace {
 
@@ -172,6 +173,8 @@ struct Failure {
     bool null_out = false;
     // The message is written on a line of its own instead of the guard's line.
     bool own_line = false;
+    // That line, when it says less than the message.
+    const char* line = nullptr;
 };
 
 // {"m":1} sealed under another key. Opened under kKey, the first ends in
@@ -218,12 +221,37 @@ const std::string kDeep(1001, '[');
 #define OK_RECORD R"({"id":"a","filter":null,"meta":1,"vector":[1,2,3]})"
 #define SEALED_RECORD R"({"id":"a","filter":null,"meta":"$META","vector":[0.1,0.2,0.3]})"
 
-const std::string kKeySize20 = kInvalidKeySize + " The key has 20 hexadecimal digits (10 bytes); use 32, 48 or 64.";
-const std::string kKeySize40 = kInvalidKeySize + " The key has 40 hexadecimal digits (20 bytes); use 32, 48 or 64.";
+const std::string kKeySize20 = kInvalidKeySize + " The key has 20 characters (10 bytes); use 32, 48 or 64 hexadecimal digits.";
+const std::string kKeySize40 = kInvalidKeySize + " The key has 40 characters (20 bytes); use 32, 48 or 64 hexadecimal digits.";
+const std::string kKey0x = "0x" + std::string(kKey40).substr(2);  // 40 characters, 38 of them digits
+const std::string kBadMetric = "Invalid similarity metric. The metric name given is ";
+const std::string kMetricNames = "; the names are \"COSINE\", \"L2\" and \"INNER_PRODUCT\".";
 const std::string kThousandNoMeta537 =
     record_set(1000, 537, OK_RECORD, R"({"id":"b","filter":1,"vector":[1,2,3]})");
 const std::string kThousandDamaged537 =
     record_set(1000, 537, SEALED_RECORD, R"({"id":"b","filter":null,"meta":"$DAMAGED","vector":[1,2,3]})");
+
+// Runs the failing call and checks what the host sees: nothing stored, the
+// reason from last_error_message, and one line on stderr.
+void expect_failure(const Failure& f) {
+    SCOPED_TRACE(f.name);
+    const double query[3] = {0.1, 0.2, 0.3};
+    const std::string records = f.records ? fill_in(f.records) : std::string();
+    const char* text = f.records ? records.c_str() : nullptr;
+    const char* function = f.op == Op::encode ? "encode" : "decode";
+    testing::internal::CaptureStderr();
+    const Outcome o = f.op == Op::encode
+                          ? call_encode(f.key, f.space, f.version, f.dim, text, f.null_out)
+                          : call_decode(f.key, f.space, f.version, f.dim, f.null_query ? nullptr : query, text,
+                                        f.null_out);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(o.stored) << o.text;
+    EXPECT_TRUE(o.failed);
+    EXPECT_EQ(f.message, o.error);
+    // One line per failure: the system's own line, or else the guard's.
+    const std::string own = f.line != nullptr ? f.line : f.message;
+    EXPECT_EQ(f.own_line ? own + "\n" : std::string(function) + ": " + f.message + "\n", err);
+}
 
 TEST(RecordExports, FailuresAreReportedAndStoreNothing) {
     const Failure failures[] = {
@@ -234,7 +262,8 @@ TEST(RecordExports, FailuresAreReportedAndStoreNothing) {
         {"20-digit key, decode null", Op::decode, "null", kKeySize20, kKey20},
         {"40-digit key, records not looked at", Op::encode, kThousandNoMeta537.c_str(), kKeySize40, kKey40},
         {"41-digit key: the lone digit is a byte", Op::decode, "[]",
-         kInvalidKeySize + " The key has 41 hexadecimal digits (21 bytes); use 32, 48 or 64.", kKey41},
+         kInvalidKeySize + " The key has 41 characters (21 bytes); use 32, 48 or 64 hexadecimal digits.", kKey41},
+        {"0x and 38 digits: characters are counted", Op::encode, "[]", kKeySize40, kKey0x.c_str()},
         {"12-character key: empty rotation field", Op::encode, "[]",
          "The key has 12 characters; the codec reads the first 16.", "0123456789ab"},
         {"2-character key", Op::decode, "[]", "The key has 2 characters; the codec reads the first 16.", "7e"},
@@ -244,8 +273,13 @@ TEST(RecordExports, FailuresAreReportedAndStoreNothing) {
          "The key's characters 0 to 1 (\"zz\") are not hexadecimal.", "zz41c09b2d5fa38816cb0e4f9a27d563"},
         {"cipher key pair not hexadecimal", Op::encode, "[]",
          "The key's characters 20 to 21 (\"zz\") are not hexadecimal.", "7e41c09b2d5fa38816cbzz4f9a27d563"},
-        {"version 3", Op::encode, "[]", "Invalid version number", kKey, "COSINE", 3, 3, false, false, true},
-        {"version 0, decode", Op::decode, "[]", "Invalid version number", kKey, "COSINE", 0, 3, false, false, true},
+        {"version 3", Op::encode, "[]", "Invalid version number. The version given is 3; the versions are 1 and 2.",
+         kKey, "COSINE", 3, 3, false, false, true, "Invalid version number"},
+        {"version 0, decode", Op::decode, "[]", "Invalid version number. The version given is 0; the versions are 1 and 2.",
+         kKey, "COSINE", 0, 3, false, false, true, "Invalid version number"},
+        {"version 3 and text that does not parse: the version comes first", Op::encode, "[",
+         "Invalid version number. The version given is 3; the versions are 1 and 2.", kKey, "COSINE", 3, 3, false,
+         false, true, "Invalid version number"},
         {"negative dimension", Op::encode, "[]", "The dimension must not be negative.", kKey, "COSINE", 1, -1},
         {"decode in dimension 1", Op::decode, "[]", "Decoding needs a dimension of at least 2, got 1.", kKey, "L2", 1, 1},
         {"null key", Op::encode, "[]", "The argument key is null.", nullptr},
@@ -335,9 +369,11 @@ TEST(RecordExports, FailuresAreReportedAndStoreNothing) {
         {"decode: second vector too short", Op::decode,
          "[" SEALED_RECORD R"(,{"id":"b","filter":null,"meta":"$META","vector":[1,2]}])",
          "Record at index 1: \"vector\" holds 2 numbers, the dimension is 3."},
-        {"decode: unrecognised metric", Op::decode, "[" SEALED_RECORD "]", "Invalid similarity metric.", kKey, "cosine"},
+        {"decode: unrecognised metric", Op::decode, "[" SEALED_RECORD "]", kBadMetric + "\"cosine\"" + kMetricNames, kKey,
+         "cosine"},
         {"decode: metric reported before damaged meta", Op::decode,
-         R"([{"id":"a","filter":null,"meta":"$DAMAGED","vector":[1,2,3]}])", "Invalid similarity metric.", kKey, "L2 "},
+         R"([{"id":"a","filter":null,"meta":"$DAMAGED","vector":[1,2,3]}])", kBadMetric + "\"L2 \"" + kMetricNames,
+         kKey, "L2 "},
         {"decode: damaged meta", Op::decode, R"([{"id":"a","filter":null,"meta":"$DAMAGED","vector":[1,2,3]}])",
          "Record at index 0: Decryption failed."},
         {"decode: record 537 of 1000 with damaged meta", Op::decode, kThousandDamaged537.c_str(),
@@ -358,23 +394,34 @@ TEST(RecordExports, FailuresAreReportedAndStoreNothing) {
         {"decode: metadata nested too deep", Op::decode, "[" SEALED_RECORD R"(,{"id":"b","filter":null,"meta":"$DEEP","vector":[1,2,3]}])",
          "Record at index 1: The metadata" + kNested},
     };
-    const double query[3] = {0.1, 0.2, 0.3};
     for (const Failure& f : failures) {
-        SCOPED_TRACE(f.name);
-        const std::string records = f.records ? fill_in(f.records) : std::string();
-        const char* text = f.records ? records.c_str() : nullptr;
-        const char* function = f.op == Op::encode ? "encode" : "decode";
-        testing::internal::CaptureStderr();
-        const Outcome o = f.op == Op::encode
-                              ? call_encode(f.key, f.space, f.version, f.dim, text, f.null_out)
-                              : call_decode(f.key, f.space, f.version, f.dim, f.null_query ? nullptr : query, text,
-                                            f.null_out);
-        const std::string err = testing::internal::GetCapturedStderr();
-        EXPECT_FALSE(o.stored) << o.text;
-        EXPECT_TRUE(o.failed);
-        EXPECT_EQ(f.message, o.error);
-        // One line per failure: the system's own line, or else the guard's.
-        EXPECT_EQ(f.own_line ? f.message + "\n" : std::string(function) + ": " + f.message + "\n", err);
+        expect_failure(f);
+    }
+}
+
+// A record's index is kept beside its exception inside the library, so a
+// failure that is no record's must never be given an index: neither after a
+// record failure at the codec object that no boundary took up, nor after one
+// that the boundary reported.
+TEST(RecordExports, ARecordIndexNamesOnlyItsOwnFailure) {
+    const Pelmora::Pelmo codec(kKey, "L2", 1, 3);
+    EXPECT_THROW(codec.encode(json::parse("[" OK_RECORD ",5]")), json::type_error);
+
+    const Failure in_turn[] = {
+        {"unrecognised metric", Op::decode, "[" SEALED_RECORD "]", kBadMetric + "\"cosine\"" + kMetricNames, kKey,
+         "cosine"},
+        {"record 2 without meta", Op::encode, "[" OK_RECORD "," OK_RECORD R"(,{"id":"c","filter":1,"vector":[1,2,3]}])",
+         "Record at index 2: [json.exception.out_of_range.403] key 'meta' not found"},
+        {"20-digit key", Op::encode, "[]", kKeySize20, kKey20},
+        {"metadata not JSON", Op::decode, R"([{"id":"a","filter":null,"meta":"$NOTJSON","vector":[1,2,3]}])",
+         "Record at index 0: " + kParse101 + "2: syntax error while parsing value - invalid literal; last read: 'no'"},
+        {"the record set's text not JSON", Op::decode, "", kParse101 + "1: " + kEndOfInput},
+        {"version 3", Op::encode, "[" OK_RECORD ",5]",
+         "Invalid version number. The version given is 3; the versions are 1 and 2.", kKey, "COSINE", 3, 3, false,
+         false, true, "Invalid version number"},
+    };
+    for (const Failure& f : in_turn) {
+        expect_failure(f);
     }
 }
 

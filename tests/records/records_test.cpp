@@ -2,14 +2,18 @@
 
 #include <cmath>
 #include <iostream>
+#include <optional>
 #include <random>
 #include <set>
 #include <stdexcept>
 #include <string>
+#include <typeinfo>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "records/records.h"
+#include "sealing/aes_cbc.h"
 #include "transform/pelmo.h"
 
 namespace {
@@ -211,9 +215,157 @@ TEST(RecordCodec, AnotherKeyFailsOnlyWhenTheMetadataOpens) {
         // About one wrong-key text in 255 ends in valid padding and then fails
         // in the decompression instead.
         const std::string message = e.what();
-        EXPECT_TRUE(message == "Record at index 0: Decryption failed." ||
-                    message.rfind("Record at index 0: Decompression failed with error: ", 0) == 0)
+        EXPECT_TRUE(message == "Decryption failed." || message.rfind("Decompression failed with error: ", 0) == 0)
             << message;
+        EXPECT_EQ(std::optional<std::size_t>(0), Pelmora::take_failed_record(e));
+    }
+}
+
+// What a failure is, seen where it leaves the codec object.
+struct Caught {
+    std::string type;  // "type_error", "out_of_range", "parse_error", or the std:: name
+    int id = 0;        // the JSON library's id, 0 for the standard library's types
+    std::string what;
+    std::optional<std::size_t> record;
+};
+
+bool operator==(const Caught& a, const Caught& b) {
+    return a.type == b.type && a.id == b.id && a.what == b.what && a.record == b.record;
+}
+
+std::ostream& operator<<(std::ostream& out, const Caught& c) {
+    out << c.type << " " << c.id << " \"" << c.what << "\" record ";
+    return c.record ? out << *c.record : out << "none";
+}
+
+template <class Call>
+Caught caught(Call&& call) {
+    try {
+        call();
+    } catch (const json::exception& e) {
+        Caught c{"json", e.id, e.what(), Pelmora::take_failed_record(e)};
+        if (typeid(e) == typeid(json::type_error)) c.type = "type_error";
+        if (typeid(e) == typeid(json::out_of_range)) c.type = "out_of_range";
+        if (typeid(e) == typeid(json::parse_error)) c.type = "parse_error";
+        return c;
+    } catch (const std::exception& e) {
+        Caught c{"std::exception", 0, e.what(), Pelmora::take_failed_record(e)};
+        if (typeid(e) == typeid(std::runtime_error)) c.type = "std::runtime_error";
+        if (typeid(e) == typeid(std::invalid_argument)) c.type = "std::invalid_argument";
+        return c;
+    }
+    return {"nothing thrown", 0, "", std::nullopt};
+}
+
+// The JSON library's exceptions and the standard library's leave Pelmo::encode
+// and Pelmo::decode as themselves, type, id and text; the record's index is
+// kept beside them for the C boundary alone.
+TEST(RecordCodec, RecordFailuresKeepTheirTypeAndId) {
+    Pelmora::AES_CBC cipher(kKey);
+    const std::string meta = cipher.encrypt(R"({"m":1})");
+    const json good_to_encode = {{"id", "a"}, {"filter", nullptr}, {"meta", 1}, {"vector", {1, 2, 3}}};
+    const json good_to_decode = {{"id", "a"}, {"filter", nullptr}, {"meta", meta}, {"vector", {1, 2, 3}}};
+    auto with = [](json record, const char* member, json value) {
+        if (value.is_discarded()) {
+            record.erase(member);
+        } else {
+            record[member] = std::move(value);
+        }
+        return record;
+    };
+    const json missing = json(json::value_t::discarded);
+
+    struct Row {
+        const char* name;
+        bool decode;
+        json records;
+        Caught want;
+        const char* space = "L2";
+        std::string key = kKey;
+    };
+    const Row rows[] = {
+        {"record not an object", false, json::array({good_to_encode, 5}),
+         {"type_error", 304, "[json.exception.type_error.304] cannot use at() with number", 1}},
+        {"no id", false, json::array({with(good_to_encode, "id", missing)}),
+         {"out_of_range", 403, "[json.exception.out_of_range.403] key 'id' not found", 0}},
+        {"id a number", false, json::array({with(good_to_encode, "id", 1)}),
+         {"type_error", 302, "[json.exception.type_error.302] type must be string, but is number", 0}},
+        {"vector element a string", false, json::array({good_to_encode, good_to_encode, with(good_to_encode, "vector", {1, "2", 3})}),
+         {"type_error", 302, "[json.exception.type_error.302] type must be number, but is string", 2}},
+        {"vector too short", false, json::array({with(good_to_encode, "vector", {1, 2})}),
+         {"std::invalid_argument", 0, "\"vector\" holds 2 numbers, the dimension is 3.", 0}},
+        {"decode: bare string", true, "abc",
+         {"type_error", 304, "[json.exception.type_error.304] cannot use at() with string", 0}},
+        {"decode: no filter", true, json::array({good_to_decode, with(good_to_decode, "filter", missing)}),
+         {"out_of_range", 403, "[json.exception.out_of_range.403] key 'filter' not found", 1}},
+        {"decode: meta never sealed", true, json::array({with(good_to_decode, "meta", {{"m", 1}})}),
+         {"type_error", 302, "[json.exception.type_error.302] type must be string, but is object", 0}},
+        {"decode: vector of nulls", true, json::array({with(good_to_decode, "vector", {nullptr, nullptr, nullptr})}),
+         {"type_error", 302, "[json.exception.type_error.302] type must be number, but is null", 0}},
+        {"decode: opened metadata not JSON", true,
+         json::array({good_to_decode, with(good_to_decode, "meta", cipher.encrypt("not json"))}),
+         {"parse_error", 101,
+          "[json.exception.parse_error.101] parse error at line 1, column 2: syntax error while parsing value - "
+          "invalid literal; last read: 'no'",
+          1}},
+        {"decode: damaged meta", true, json::array({with(good_to_decode, "meta", meta.substr(0, 25))}),
+         {"std::runtime_error", 0, "Decryption failed.", 0}},
+        // The call's fault, not the record's: no index.
+        {"decode: unrecognised metric", true, json::array({good_to_decode}),
+         {"std::runtime_error", 0,
+          "Invalid similarity metric. The metric name given is \"cosine\"; the names are \"COSINE\", \"L2\" and "
+          "\"INNER_PRODUCT\".",
+          std::nullopt},
+         "cosine"},
+        {"encode: a 40-character key, one of its pairs \"0x\"", false, json::array(),
+         {"std::runtime_error", 0,
+          "Invalid key size. Must be 16, 24, or 32 bytes. The key has 40 characters (20 bytes); use 32, 48 or 64 "
+          "hexadecimal digits.",
+          std::nullopt},
+         "L2", std::string(kKey).substr(0, 28) + "0x0123456789"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const Pelmo codec(row.key, row.space, 1, 3);
+        const Caught got = caught([&] {
+            if (row.decode) {
+                codec.decode(row.records, query_of({1, 2, 3}));
+            } else {
+                codec.encode(row.records);
+            }
+        });
+        EXPECT_EQ(row.want, got);
+    }
+}
+
+// The index kept beside a record's failure belongs to that exception alone: a
+// failure caught and dropped without asking leaves nothing that a later,
+// unrelated failure could pick up, and the next record failure has its own.
+TEST(RecordCodec, AKeptIndexNeverReachesAnotherFailure) {
+    const Pelmo codec(kKey, "L2", 1, 2);
+    const Pelmo bad_metric(kKey, "cosine", 1, 2);
+    const json records = json::parse(R"([{"id":"a","filter":null,"meta":1,"vector":[1,2]},
+                                         {"id":"b","filter":null,"meta":1,"vector":[1,2]},
+                                         {"id":"c","filter":null,"meta":1}])");
+    EXPECT_THROW(codec.encode(records), json::out_of_range);  // index 2 kept, never taken
+
+    const json encoded = codec.encode(json::array({records[0], records[1]}));
+    const Caught metric = caught([&] { bad_metric.decode(encoded, query_of({1, 2})); });
+    EXPECT_EQ("std::runtime_error", metric.type);
+    EXPECT_EQ(std::nullopt, metric.record);
+    const Caught out_of_range = caught([&] { json::array().at(3); });
+    EXPECT_EQ(std::nullopt, out_of_range.record) << out_of_range;
+
+    EXPECT_THROW(codec.encode(records), json::out_of_range);
+    const Caught next = caught([&] { codec.encode(json::array({records[0], 7})); });
+    EXPECT_EQ(std::optional<std::size_t>(1), next.record) << next;
+    // Taken once, then gone.
+    try {
+        codec.encode(json::array({7}));
+        ADD_FAILURE() << "no failure";
+    } catch (const json::type_error& e) {
+        EXPECT_EQ(std::optional<std::size_t>(0), Pelmora::take_failed_record(e));
+        EXPECT_EQ(std::nullopt, Pelmora::take_failed_record(e));
     }
 }
 

@@ -30,8 +30,14 @@ struct Row {
     const char* metric;
     Want want;
     double value = 0.0;          // exact and near
-    const char* message = "";   // failure
+    std::string message{};       // failure
 };
+
+// The fixed sentence, then the name given (escaped) and the names there are.
+std::string unknown_metric(const char* given) {
+    return std::string("Invalid similarity metric. The metric name given is ") + given +
+           "; the names are \"COSINE\", \"L2\" and \"INNER_PRODUCT\".";
+}
 
 TEST(Similarity, EdgeCases) {
     const Row rows[] = {
@@ -39,9 +45,11 @@ TEST(Similarity, EdgeCases) {
          "Vector dimensions must match for similarity calculation."},
         {"length mismatch under COSINE", {1}, {}, "COSINE", Want::failure, 0,
          "Vector dimensions must match for similarity calculation."},
-        {"lower-case name", {1, 2}, {3, 4}, "cosine", Want::failure, 0, "Invalid similarity metric."},
-        {"trailing blank", {1, 2}, {3, 4}, "L2 ", Want::failure, 0, "Invalid similarity metric."},
-        {"empty name", {1, 2}, {3, 4}, "", Want::failure, 0, "Invalid similarity metric."},
+        {"lower-case name", {1, 2}, {3, 4}, "cosine", Want::failure, 0, unknown_metric(R"("cosine")")},
+        {"trailing blank", {1, 2}, {3, 4}, "L2 ", Want::failure, 0, unknown_metric(R"("L2 ")")},
+        {"empty name", {1, 2}, {3, 4}, "", Want::failure, 0, unknown_metric(R"("")")},
+        {"a line break, escaped to keep one line", {1, 2}, {3, 4}, "L2\nx", Want::failure, 0,
+         unknown_metric(R"("L2\nx")")},
         {"COSINE of a zero vector", {0, 0, 0}, {1, 2, 3}, "COSINE", Want::nan},
         {"COSINE of two empty vectors", {}, {}, "COSINE", Want::nan},
         {"COSINE where squares underflow", {1e-200, -1e-200}, {1, 1}, "COSINE", Want::nan},
@@ -65,7 +73,7 @@ TEST(Similarity, EdgeCases) {
                 Utils::calculate_similarity(a, b, row.metric);
                 ADD_FAILURE() << "no failure";
             } catch (const std::runtime_error& e) {
-                EXPECT_STREQ(row.message, e.what());
+                EXPECT_EQ(row.message, e.what());
             }
             continue;
         }

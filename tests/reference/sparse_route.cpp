@@ -1,8 +1,5 @@
 #include "reference/sparse_route.h"
 
-#include <stdexcept>
-#include <string>
-
 #include "transform/stages.h"
 #include "transform/tridiagonal.h"
 
@@ -29,10 +26,7 @@ void encode_vector(const Pelmo& codec, Vector& v) {
 
 void decode_vector(const Pelmo& codec, Vector& v, Inverter invert) {
     const SparseMatrix m = sparse_matrix(codec);
-    if (codec.dim() < 2) {
-        throw std::invalid_argument("Decoding needs a dimension of at least 2, got " + std::to_string(codec.dim()) +
-                                    ".");
-    }
+    require_decoding_dimension(codec.dim());
     require_length(v, codec.dim());
     v = multiply(invert(m), v);
     if (codec.profile().noise_enabled) {

@@ -85,21 +85,34 @@ TEST(SealingCipherObject, KeySizes) {
         std::size_t digits;
         const char* found;
     } bad[] = {
-        {0, " The key has 0 hexadecimal digits (0 bytes); use 32, 48 or 64."},
-        {1, " The key has 1 hexadecimal digit (1 byte); use 32, 48 or 64."},
-        {2, " The key has 2 hexadecimal digits (1 byte); use 32, 48 or 64."},
-        {30, " The key has 30 hexadecimal digits (15 bytes); use 32, 48 or 64."},
-        {33, " The key has 33 hexadecimal digits (17 bytes); use 32, 48 or 64."},
-        {34, " The key has 34 hexadecimal digits (17 bytes); use 32, 48 or 64."},
-        {40, " The key has 40 hexadecimal digits (20 bytes); use 32, 48 or 64."},
-        {41, " The key has 41 hexadecimal digits (21 bytes); use 32, 48 or 64."},
-        {65, " The key has 65 hexadecimal digits (33 bytes); use 32, 48 or 64."},
-        {96, " The key has 96 hexadecimal digits (48 bytes); use 32, 48 or 64."},
+        {0, " The key has 0 characters (0 bytes); use 32, 48 or 64 hexadecimal digits."},
+        {1, " The key has 1 character (1 byte); use 32, 48 or 64 hexadecimal digits."},
+        {2, " The key has 2 characters (1 byte); use 32, 48 or 64 hexadecimal digits."},
+        {30, " The key has 30 characters (15 bytes); use 32, 48 or 64 hexadecimal digits."},
+        {33, " The key has 33 characters (17 bytes); use 32, 48 or 64 hexadecimal digits."},
+        {34, " The key has 34 characters (17 bytes); use 32, 48 or 64 hexadecimal digits."},
+        {40, " The key has 40 characters (20 bytes); use 32, 48 or 64 hexadecimal digits."},
+        {41, " The key has 41 characters (21 bytes); use 32, 48 or 64 hexadecimal digits."},
+        {65, " The key has 65 characters (33 bytes); use 32, 48 or 64 hexadecimal digits."},
+        {96, " The key has 96 characters (48 bytes); use 32, 48 or 64 hexadecimal digits."},
     };
     for (const auto& c : bad) {
         SCOPED_TRACE(std::to_string(c.digits) + " digits");
         EXPECT_EQ(runtime_error_of([&] { AES_CBC cipher(digits.substr(0, c.digits)); }),
                   std::string(kBadKeySize) + c.found);
+    }
+    // Characters are counted, not digits: a prefix, a sign or a blank is read
+    // within its pair and gives a byte, but is no hexadecimal digit.
+    const struct {
+        std::string key;
+        const char* found;
+    } lenient[] = {
+        {"0x" + digits.substr(0, 38), " The key has 40 characters (20 bytes); use 32, 48 or 64 hexadecimal digits."},
+        {" 1-1" + digits.substr(0, 29), " The key has 33 characters (17 bytes); use 32, 48 or 64 hexadecimal digits."},
+    };
+    for (const auto& c : lenient) {
+        SCOPED_TRACE(c.key);
+        EXPECT_EQ(runtime_error_of([&] { AES_CBC cipher(c.key); }), std::string(kBadKeySize) + c.found);
     }
     // An unreadable digit pair is found before the size is tested.
     EXPECT_THROW(AES_CBC("g1"), std::invalid_argument);
