@@ -4,12 +4,15 @@
 
 #include "earlier/pelmo.h"
 #include "interface/demo.h"
+#include "interface/guard.h"
 #include "pel_earlier.h"
+
+namespace {
 
 // Prints the earlier codec's round trip of a vector from Eigen's random vector
 // (std::rand, never seeded here, so one platform always prints the same), then
 // the draws of the generator from seed 12345, which are the same everywhere.
-PEL_EXPORT int main() {
+void run_demo() {
     const Pelmo codec("9f3e77a1c05b2d68", 10);
 
     const Pelmora::Vector a = Pelmora::Vector::Random(10);
@@ -25,5 +28,8 @@ PEL_EXPORT int main() {
     std::cout << d << std::endl;
 
     Pelmora::print_generator_demo();
-    return 0;
 }
+
+}  // namespace
+
+PEL_EXPORT int main() { return Pelmora::boundary::run_driver(run_demo); }

@@ -46,6 +46,18 @@ void guarded(const char* function, Body&& body) noexcept {
     }
 }
 
+// A demonstration driver's body behind the same guard: 0 once it has run, 1 if
+// it failed (out of memory, say), with the reason as for any other call.
+template <class Body>
+int run_driver(Body&& body) noexcept {
+    bool ran = false;
+    guarded("main", [&] {
+        body();
+        ran = true;
+    });
+    return ran ? 0 : 1;
+}
+
 // Refuses an argument the call cannot use; the message names it.
 void require(bool condition, const char* message);
 

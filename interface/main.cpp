@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "interface/demo.h"
+#include "interface/guard.h"
 #include "pel_arm64.h"
 #include "transform/pelmo.h"
 
@@ -16,12 +17,10 @@ const char* const kSampleRecords = R"([
     {"id": "1", "filter": {"doc_id": "1"}, "meta": {"name": "Tomas"}, "vector": [0.2, 0.3, 0.4, 0.3, 0.2]}
 ])";
 
-}  // namespace
-
 // A vector encoded and decoded in place, the generator's draws, and a small
 // record set encoded and decoded. The random vectors come from Eigen (std::rand,
 // never seeded here, so one platform always prints the same ones).
-PEL_EXPORT int main() {
+void run_demo() {
     const std::string key = "7e41c09b2d5fa38816cb0e4f9a27d563";
     const std::string space = "COSINE";
     const int version = 1;
@@ -45,5 +44,8 @@ PEL_EXPORT int main() {
     const Pelmora::Vector query = Pelmora::Vector::Random(5);
     const nlohmann::json decoded = records.decode(encoded, query);
     std::cout << "Decoded JSON:" << std::endl << decoded.dump(4) << std::endl;
-    return 0;
 }
+
+}  // namespace
+
+PEL_EXPORT int main() { return Pelmora::boundary::run_driver(run_demo); }

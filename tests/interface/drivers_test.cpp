@@ -6,11 +6,14 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <new>
 #include <set>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "interface/guard.h"
 
 #include "process.h"
 
@@ -145,6 +148,17 @@ TEST(Drivers, Arm64DriverShowsVectorsGeneratorAndRecords) {
     }
     EXPECT_EQ((std::set<std::string>{"Mira", "Tomas"}), names);
     EXPECT_GE(decoded[0].at("similarity").get<double>(), decoded[1].at("similarity").get<double>());
+}
+
+// The drivers run behind the exports' guard: a failure inside one (with their
+// fixed inputs only exhausted memory) comes back as status 1 and a reason,
+// never as an exception into the host.
+TEST(Drivers, AFailingDriverReturnsOneInsteadOfThrowing) {
+    EXPECT_EQ(0, Pelmora::boundary::run_driver([] {}));
+    EXPECT_EQ(nullptr, Pelmora::boundary::last_error());
+    EXPECT_EQ(1, Pelmora::boundary::run_driver([] { throw std::bad_alloc(); }));
+    ASSERT_NE(nullptr, Pelmora::boundary::last_error());
+    EXPECT_EQ(std::string(std::bad_alloc().what()), Pelmora::boundary::last_error());
 }
 
 }  // namespace
