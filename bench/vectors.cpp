@@ -93,7 +93,7 @@ void floor_case(benchmark::State& state, bool decoding, int version, int dim) {
             sink += scale.range(p.scale_min, p.scale_max);
         }
         for (int k = 0; k < dim / 2; ++k) {
-            const double angle = rotation.range(-1.5707963267948966, 1.5707963267948966);
+            const double angle = rotation.range(kAngleMin, kAngleMax);
             sink += shear.range(p.shear_min, p.shear_max) + std::cos(angle) + std::sin(angle);
         }
         sink += noise.range(p.noise_min, p.noise_max);

@@ -3,11 +3,28 @@
 #include <cmath>
 #include <memory>
 #include <stdexcept>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "transform/random.h"
 #include "transform/rounding.h"
 #include "transform/tridiagonal.h"
+
+// On x86-64 each fused step is a call into the C library unless the code is
+// compiled for FMA, which not every CPU has. With PEL_FMA_CLONES the kernels
+// below are compiled twice, for FMA and without, and the loader picks one by
+// the CPU. A fused multiply-add is one correctly rounded operation whether the
+// instruction or the library computes it, so both clones give the same bits.
+// The helpers are inlined into each clone, so that they compile for its target;
+// no clone holds Eigen code, whose packet width the translation unit fixes.
+#if PEL_FMA_CLONES
+#define PEL_KERNEL __attribute__((target_clones("fma", "default")))
+#define PEL_INLINE inline __attribute__((always_inline))
+#else
+#define PEL_KERNEL
+#define PEL_INLINE inline
+#endif
 
 namespace Pelmora {
 namespace {
@@ -24,7 +41,7 @@ using rounding::mul_sub;
 // before: a block built aside and copied in (or an angle's cosine and sine
 // handed over as a pair) is read back before its stores have landed, which
 // stalls every iteration.
-void make_block(Block& b, const Profile& stages, double a_p, double a_q, double h, double c, double s) {
+PEL_INLINE void make_block(Block& b, const Profile& stages, double a_p, double a_q, double h, double c, double s) {
     if (stages.rotation_enabled) {
         if (stages.shear_enabled) {
             const double ah = a_p * h;  // entry (p, q) of D * S
@@ -53,7 +70,7 @@ void make_block(Block& b, const Profile& stages, double a_p, double a_q, double 
 // +0.0). That is the rounded product x * y unless the product rounds to a zero
 // of either sign, where the sum gives +0.0 (unfused) or keeps the sign of the
 // exact product (fused); only then is the full operation needed.
-inline double first_product(double x, double y) {
+PEL_INLINE double first_product(double x, double y) {
     const double product = x * y;
     return product != 0.0 ? product : mul_add(x, y, 0.0);
 }
@@ -63,7 +80,7 @@ inline double first_product(double x, double y) {
 // k runs over the pairs 0 .. dim/2 - 1 and is dim/2 for the 1x1 block of an
 // odd dimension.
 template <class Place, class Use>
-void draw_blocks(const TransformSeeds& seeds, int dim, const Profile& profile, Place place, Use use) {
+PEL_INLINE void draw_blocks(const TransformSeeds& seeds, int dim, const Profile& profile, Place place, Use use) {
     Random scale(seeds.scale);
     Random shear(seeds.shear);
     Random rotation(seeds.rotation);
@@ -85,7 +102,7 @@ void draw_blocks(const TransformSeeds& seeds, int dim, const Profile& profile, P
         double c = 1.0;
         double s = 0.0;
         if (profile.rotation_enabled) {
-            const double angle = rotation.range(-1.5707963267948966, 1.5707963267948966);
+            const double angle = rotation.range(kAngleMin, kAngleMax);
             c = std::cos(angle);
             s = std::sin(angle);
         }
@@ -104,7 +121,7 @@ void draw_blocks(const TransformSeeds& seeds, int dim, const Profile& profile, P
 // x[0], x[1] = b * (x[0], x[1]) for a pair, as the sparse x dense product
 // accumulates: per entry +0.0 first, then each stored contribution added with
 // mul_add in column order.
-inline void apply_block(const Block& b, double* x) {
+PEL_INLINE void apply_block(const Block& b, double* x) {
     const double x_p = x[0];
     const double x_q = x[1];
     if (b.stored == Block::kAll) {
@@ -122,11 +139,11 @@ inline void apply_block(const Block& b, double* x) {
     x[1] = r_q;
 }
 
-inline void apply_last(const Block& last, double* x) { *x = last.stored ? first_product(last.pp, *x) : 0.0; }
+PEL_INLINE void apply_last(const Block& last, double* x) { *x = last.stored ? first_product(last.pp, *x) : 0.0; }
 
 // Sets the entries of `b`, storing exactly those that are not zero; a zero
 // that is not stored reads as +0.0.
-void set_nonzero_entries(Block& b, double pp, double qp, double pq, double qq) {
+PEL_INLINE void set_nonzero_entries(Block& b, double pp, double qp, double pq, double qq) {
     b.pp = pp != 0.0 ? pp : 0.0;
     b.qp = qp != 0.0 ? qp : 0.0;
     b.pq = pq != 0.0 ? pq : 0.0;
@@ -137,49 +154,33 @@ void set_nonzero_entries(Block& b, double pp, double qp, double pq, double qq) {
 
 // The inverse of the 1x1 block of an odd dimension: row and column n-1 alone,
 // with n >= 3, so never block 0.
-bool invert_last(const Block& last, Block& out) {
+PEL_INLINE bool invert_last(const Block& last, Block& out) {
     const double m = 1.0 / last.pp;
     if (!std::isfinite(m)) return false;
     set_nonzero_entries(out, m, 0.0, 0.0, 0.0);
     return true;
 }
 
-}  // namespace
+// The kernels, cloned where PEL_FMA_CLONES is set.
 
-BlockMatrix::BlockMatrix(int dim, std::vector<Block> blocks, Block last)
-    : dim_(dim), blocks_(std::move(blocks)), last_(last) {}
-
-BlockMatrix BlockMatrix::transform(const TransformSeeds& seeds, int dim, const Profile& profile) {
-    std::vector<Block> blocks;
-    blocks.reserve(static_cast<std::size_t>(dim / 2));
-    Block last;
+PEL_KERNEL void draw_matrix(const TransformSeeds& seeds, int dim, const Profile& profile, Block* blocks, Block& last) {
     draw_blocks(
-        seeds, dim, profile, [&](int k) -> Block& { return k < dim / 2 ? blocks.emplace_back() : last; },
-        [](int, const Block&) {});
-    return BlockMatrix(dim, std::move(blocks), last);
+        seeds, dim, profile, [&](int k) -> Block& { return k < dim / 2 ? blocks[k] : last; }, [](int, const Block&) {});
 }
 
-void apply_transform(const TransformSeeds& seeds, int dim, const Profile& profile, Vector& v) {
-    if (v.size() != dim) {
-        throw std::invalid_argument("apply_transform: the vector's length is not the dimension");
-    }
+PEL_KERNEL void draw_and_apply(const TransformSeeds& seeds, int dim, const Profile& profile, double* x) {
     Block scratch;
     draw_blocks(
         seeds, dim, profile, [&](int) -> Block& { return scratch = Block(); },
-        [&](int k, const Block& b) { k < dim / 2 ? apply_block(b, v.data() + 2 * k) : apply_last(b, v.data() + 2 * k); });
+        [&](int k, const Block& b) { k < dim / 2 ? apply_block(b, x + 2 * k) : apply_last(b, x + 2 * k); });
 }
 
-void BlockMatrix::apply(Vector& v) const {
-    if (v.size() != dim_) {
-        throw std::invalid_argument("BlockMatrix::apply: the vector's length is not the dimension");
+PEL_KERNEL void apply_blocks(const Block* blocks, std::size_t count, const Block* last, double* x) {
+    for (std::size_t k = 0; k < count; ++k) {
+        apply_block(blocks[k], x + 2 * k);
     }
-    double* x = v.data();
-    for (const Block& b : blocks_) {
-        apply_block(b, x);
-        x += 2;
-    }
-    if (dim_ % 2 == 1) {
-        apply_last(last_, x);
+    if (last != nullptr) {
+        apply_last(*last, x + 2 * count);
     }
 }
 
@@ -200,41 +201,35 @@ void BlockMatrix::apply(Vector& v) const {
 // The steps run in passes over all blocks: the divisions of a pass depend on
 // nothing in that pass, so they overlap (two to an instruction where the
 // compiler vectorizes them) instead of each waiting behind the fused steps of
-// its own block.
-bool BlockMatrix::invert(BlockMatrix& inverse) const {
-    if (dim_ < 2) {
-        throw std::invalid_argument("BlockMatrix::invert: needs a dimension of at least 2");
-    }
-    const std::size_t count = blocks_.size();
+// its own block. `scratch` holds 3 * count doubles; `out` may be `in`. False,
+// with `out` partly written, when a value on the way is not finite.
+PEL_KERNEL bool invert_blocks(const Block* in, std::size_t count, double* scratch, Block* out) {
     // d[p] of column p (m[p] after block 0), c'[p] and m[q] of every block;
     // each pass writes its array whole before it is read.
-    const std::unique_ptr<double[]> scratch(new double[3 * count]);
-    double* const d = scratch.get();
+    double* const d = scratch;
     double* const c = d + count;
     double* const m = c + count;
     for (std::size_t k = 0; k < count; ++k) {
-        d[k] = blocks_[k].pp;
+        d[k] = in[k].pp;
     }
     for (std::size_t k = 0; k < count; ++k) {
         d[k] = 1.0 / d[k];
     }
     for (std::size_t k = 0; k < count; ++k) {
-        c[k] = blocks_[k].pq * d[k];
+        c[k] = in[k].pq * d[k];
     }
-    c[0] = blocks_[0].pq / blocks_[0].pp;
+    c[0] = in[0].pq / in[0].pp;
     for (std::size_t k = 0; k < count; ++k) {
-        m[k] = mul_sub(blocks_[k].qp, c[k], blocks_[k].qq);
+        m[k] = mul_sub(in[k].qp, c[k], in[k].qq);
     }
     for (std::size_t k = 0; k < count; ++k) {
         m[k] = 1.0 / m[k];
     }
 
-    std::vector<Block> blocks;
-    blocks.reserve(count);
     for (std::size_t k = 0; k < count; ++k) {
         // Column p: rhs[q] = 0, and 0 - lower[p] * d[p] rounds, under either
         // policy, as the first contribution -lower[p] * d[p] does.
-        const double d_q = first_product(-blocks_[k].qp, d[k]) * m[k];
+        const double d_q = first_product(-in[k].qp, d[k]) * m[k];
         const double x_p = mul_sub(c[k], d_q, d[k]);
         // Column q: d[q] = (1 - lower[p] * (+-0)) * m[q] is m[q] itself, and
         // x[p] = (+-0) - c'[p] * m[q] is the rounded product but for the sign
@@ -251,21 +246,68 @@ bool BlockMatrix::invert(BlockMatrix& inverse) const {
         if (probe != 0.0) {
             return false;
         }
-        Block& out = blocks.emplace_back();
+        Block& b = out[k];
         if (x_p != 0.0 && d_q != 0.0 && x_p_of_q != 0.0 && m[k] != 0.0) {
-            out.pp = x_p;
-            out.qp = d_q;
-            out.pq = x_p_of_q;
-            out.qq = m[k];
-            out.stored = Block::kAll;
+            b.pp = x_p;
+            b.qp = d_q;
+            b.pq = x_p_of_q;
+            b.qq = m[k];
+            b.stored = Block::kAll;
         } else {
-            set_nonzero_entries(out, x_p, d_q, x_p_of_q, m[k]);
+            set_nonzero_entries(b, x_p, d_q, x_p_of_q, m[k]);
         }
     }
-    Block last;
-    if (dim_ % 2 == 1 && !invert_last(last_, last)) return false;
-    inverse = BlockMatrix(dim_, std::move(blocks), last);
     return true;
+}
+
+}  // namespace
+
+BlockMatrix::BlockMatrix(int dim, std::vector<Block> blocks, Block last)
+    : dim_(dim), blocks_(std::move(blocks)), last_(last) {
+    if (dim < 0 || blocks_.size() != static_cast<std::size_t>(dim / 2)) {
+        throw std::invalid_argument("BlockMatrix: " + std::to_string(blocks_.size()) + " blocks for dimension " +
+                                    std::to_string(dim));
+    }
+}
+
+BlockMatrix BlockMatrix::from_seeds(const TransformSeeds& seeds, int dim, const Profile& profile) {
+    std::vector<Block> blocks(static_cast<std::size_t>(dim / 2));
+    Block last;
+    draw_matrix(seeds, dim, profile, blocks.data(), last);
+    return BlockMatrix(dim, std::move(blocks), last);
+}
+
+void apply_transform(const TransformSeeds& seeds, int dim, const Profile& profile, Vector& v) {
+    if (v.size() != dim) {
+        throw std::invalid_argument("apply_transform: the vector's length is not the dimension");
+    }
+    draw_and_apply(seeds, dim, profile, v.data());
+}
+
+void BlockMatrix::apply(Vector& v) const {
+    if (v.size() != dim_) {
+        throw std::invalid_argument("BlockMatrix::apply: the vector's length is not the dimension");
+    }
+    apply_blocks(blocks_.data(), blocks_.size(), dim_ % 2 == 1 ? &last_ : nullptr, v.data());
+}
+
+std::optional<BlockMatrix> BlockMatrix::invert() const& { return BlockMatrix(*this).invert(); }
+
+// In place: the solve reads each block's entries before it writes the block's
+// inverse over them.
+std::optional<BlockMatrix> BlockMatrix::invert() && {
+    if (dim_ < 2) {
+        throw std::invalid_argument("BlockMatrix::invert: needs a dimension of at least 2");
+    }
+    const std::size_t count = blocks_.size();
+    const std::unique_ptr<double[]> scratch(new double[3 * count]);
+    if (!invert_blocks(blocks_.data(), count, scratch.get(), blocks_.data())) {
+        return std::nullopt;
+    }
+    if (dim_ % 2 == 1 && !invert_last(last_, last_)) {
+        return std::nullopt;
+    }
+    return std::move(*this);
 }
 
 SparseMatrix BlockMatrix::to_sparse() const {
@@ -289,18 +331,23 @@ SparseMatrix BlockMatrix::to_sparse() const {
     return m;
 }
 
-InverseTransform::InverseTransform(const BlockMatrix& matrix) : in_blocks_(matrix.invert(blocks_)) {
-    if (!in_blocks_) {
+InverseTransform::InverseTransform(const BlockMatrix& matrix) : blocks_(matrix.invert()) {
+    if (!blocks_) {
         by_columns_ = invert_by_columns(matrix.to_sparse());
     }
 }
 
 InverseTransform::InverseTransform(const TransformSeeds& seeds, int dim, const Profile& profile)
-    : InverseTransform(BlockMatrix::transform(seeds, dim, profile)) {}
+    : blocks_(BlockMatrix::from_seeds(seeds, dim, profile).invert()) {
+    if (!blocks_) {
+        // Inverted in place, the drawn matrix is gone: the rare fallback draws it again.
+        by_columns_ = invert_by_columns(BlockMatrix::from_seeds(seeds, dim, profile).to_sparse());
+    }
+}
 
 void InverseTransform::apply(Vector& v) const {
-    if (in_blocks_) {
-        blocks_.apply(v);
+    if (blocks_) {
+        blocks_->apply(v);
     } else {
         v = multiply(by_columns_, v);
     }

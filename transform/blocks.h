@@ -7,7 +7,7 @@
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <optional>
 #include <vector>
 
 #include "transform/eigen.h"
@@ -26,33 +26,31 @@ struct Block {
 };
 
 // v = M * v for the M of these seeds, each block drawn as it is needed: the bits
-// of BlockMatrix::transform(seeds, ...).apply(v) without holding the matrix.
+// of BlockMatrix::from_seeds(seeds, ...).apply(v) without holding the matrix.
 void apply_transform(const TransformSeeds& seeds, int dim, const Profile& profile, Vector& v);
 
 class BlockMatrix {
 public:
     // M = D * S * R; each stage draws from its own generator, in coordinate
     // order. dim >= 0, as transform_seeds ensures.
-    static BlockMatrix transform(const TransformSeeds& seeds, int dim, const Profile& profile);
+    static BlockMatrix from_seeds(const TransformSeeds& seeds, int dim, const Profile& profile);
 
-    // The matrix with these blocks (`last` only for an odd dimension).
+    // The matrix with these blocks: dim / 2 of them, and `last` for the 1x1
+    // block of an odd dimension. std::invalid_argument for a negative dim or
+    // another number of blocks.
     BlockMatrix(int dim, std::vector<Block> blocks, Block last);
-
-    int dim() const { return dim_; }
-    const std::vector<Block>& blocks() const { return blocks_; }
-    // The 1x1 block of an odd dimension, in its pp entry.
-    const Block& last() const { return last_; }
 
     // v = M * v in place, accumulated as the sparse x dense product does: per
     // entry +0.0 first, then each stored contribution added with mul_add in
-    // column order. v must have dim() components.
+    // column order. v must have dim components.
     void apply(Vector& v) const;
 
     // The inverse the tridiagonal solve gives, column by column, with its
-    // exactly zero entries not stored. Needs dim() >= 2. Returns false, leaving
-    // `inverse` unspecified, when a value on the way is not finite: there the
-    // column solve spreads NaNs beyond a block, and only it gives those bits.
-    bool invert(BlockMatrix& inverse) const;
+    // exactly zero entries not stored. Needs a dimension of at least 2. Empty
+    // when a value on the way is not finite: there the column solve spreads
+    // NaNs beyond a block, and only it gives those bits.
+    std::optional<BlockMatrix> invert() const&;
+    std::optional<BlockMatrix> invert() &&;
 
     SparseMatrix to_sparse() const;
 
@@ -74,9 +72,8 @@ public:
     void apply(Vector& v) const;
 
 private:
-    BlockMatrix blocks_{0, {}, {}};
-    SparseMatrix by_columns_;
-    bool in_blocks_;
+    std::optional<BlockMatrix> blocks_;
+    SparseMatrix by_columns_;  // only where blocks_ is empty
 };
 
 }  // namespace Pelmora

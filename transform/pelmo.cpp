@@ -30,7 +30,7 @@ Pelmo::Pelmo(const std::string& key, const std::string& space, int version, int 
 SparseMatrix Pelmo::get_matrix() const { return get_blocks().to_sparse(); }
 
 BlockMatrix Pelmo::get_blocks() const {
-    return BlockMatrix::transform(transform_seeds(key_, dim_), dim_, profile_);
+    return BlockMatrix::from_seeds(transform_seeds(key_, dim_), dim_, profile_);
 }
 
 double Pelmo::solve(const Vector& u, const Vector& n) const { return solve_noise_root(u, n); }

@@ -72,7 +72,7 @@ SparseMatrix build_matrix(const std::string& key, int dim, const Profile& profil
         std::vector<double> diagonal(dim, 1.0);
         std::vector<Triplet> entries;
         for (int k = 0; k < dim / 2; ++k) {
-            const double angle = generator.range(-1.5707963267948966, 1.5707963267948966);
+            const double angle = generator.range(kAngleMin, kAngleMax);
             const double c = std::cos(angle);
             const double s = std::sin(angle);
             entries.emplace_back(2 * k, 2 * k + 1, s);

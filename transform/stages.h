@@ -28,6 +28,11 @@ struct Profile {
 inline constexpr Profile kProfile1{true, 0.9, 1.1, true, 0.0, 0.2, true, true, 0.2, 0.3};
 inline constexpr Profile kProfile2{false, 0.9, 1.1, true, 0.0, 0.1, true, true, 0.1, 0.2};
 
+// Every rotation angle is drawn from [-pi/2, pi/2): bounds 0xBFF921FB54442D18
+// and 0x3FF921FB54442D18.
+inline constexpr double kAngleMin = -1.5707963267948966;
+inline constexpr double kAngleMax = 1.5707963267948966;
+
 // The generator seeds of the scale, shear and rotation stages, from key fields
 // 1, 2 and 3, parsed in that order; then std::invalid_argument for a negative
 // dimension. Nothing of the matrix is built before both checks have passed.

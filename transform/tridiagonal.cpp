@@ -1,4 +1,5 @@
 #include <cmath>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -85,13 +86,13 @@ SparseMatrix invert_band_by_columns(const Band& band) {
 
 // The band as blocks when it is block diagonal with 2x2 blocks on (2k, 2k+1)
 // and a trailing 1x1 block: the entries at odd positions of the off-diagonals,
-// which would couple two blocks, are zero. False for any other band, and when an
-// off-diagonal entry is not finite.
-bool as_blocks(const Band& band, BlockMatrix& blocks) {
+// which would couple two blocks, are zero. Empty for any other band, and when
+// an off-diagonal entry is not finite.
+std::optional<BlockMatrix> as_blocks(const Band& band) {
     const int n = static_cast<int>(band.diag.size());
     for (int i = 0; i < n - 1; ++i) {
-        if (!std::isfinite(band.lower[i]) || !std::isfinite(band.upper[i])) return false;
-        if (i % 2 == 1 && (band.lower[i] != 0.0 || band.upper[i] != 0.0)) return false;
+        if (!std::isfinite(band.lower[i]) || !std::isfinite(band.upper[i])) return std::nullopt;
+        if (i % 2 == 1 && (band.lower[i] != 0.0 || band.upper[i] != 0.0)) return std::nullopt;
     }
     std::vector<Block> pairs(static_cast<std::size_t>(n / 2));
     for (int k = 0; k < n / 2; ++k) {
@@ -102,18 +103,17 @@ bool as_blocks(const Band& band, BlockMatrix& blocks) {
     if (n % 2 == 1) {
         last = {band.diag[n - 1], 0.0, 0.0, 0.0, Block::kPP};
     }
-    blocks = BlockMatrix(n, std::move(pairs), last);
-    return true;
+    return BlockMatrix(n, std::move(pairs), last);
 }
 
 }  // namespace
 
 SparseMatrix Utils::invertMatrix(const SparseMatrix& matrix) {
     const Band band = read_band(matrix);
-    BlockMatrix blocks(0, {}, {});
-    BlockMatrix inverse(0, {}, {});
-    if (as_blocks(band, blocks) && blocks.invert(inverse)) {
-        return inverse.to_sparse();
+    if (const std::optional<BlockMatrix> blocks = as_blocks(band)) {
+        if (const std::optional<BlockMatrix> inverse = blocks->invert()) {
+            return inverse->to_sparse();
+        }
     }
     return invert_band_by_columns(band);
 }

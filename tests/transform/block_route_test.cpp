@@ -189,7 +189,7 @@ TEST(BlockRoute, MatrixIsTheSparseProductsEntryForEntry) {
                 continue;
             }
             const Pelmora::TransformSeeds seeds = Pelmora::transform_seeds(key, dim);
-            const SparseMatrix actual = BlockMatrix::transform(seeds, dim, profile).to_sparse();
+            const SparseMatrix actual = BlockMatrix::from_seeds(seeds, dim, profile).to_sparse();
             ASSERT_EQ(expected.nonZeros(), actual.nonZeros());
             for (int j = 0; j < dim; ++j) {
                 SparseMatrix::InnerIterator e(expected, j), a(actual, j);
@@ -254,7 +254,7 @@ TEST(BlockRoute, DrawnInverseFallsBackToTheColumnSolves) {
             profile.scale_min = range[0];
             profile.scale_max = range[1];
             const Pelmora::TransformSeeds seeds = Pelmora::transform_seeds(kKeyOf16, dim);
-            const SparseMatrix sparse = BlockMatrix::transform(seeds, dim, profile).to_sparse();
+            const SparseMatrix sparse = BlockMatrix::from_seeds(seeds, dim, profile).to_sparse();
             const Vector v = random_vector(engine, dim);
 
             Vector drawn = v;
@@ -264,6 +264,25 @@ TEST(BlockRoute, DrawnInverseFallsBackToTheColumnSolves) {
             Vector streamed = v;
             Pelmora::apply_transform(seeds, dim, profile, streamed);
             ASSERT_TRUE(same_vectors(Pelmora::multiply(sparse, v), streamed));
+        }
+    }
+}
+
+// A hand-made matrix must have one block per pair: anything else would read or
+// write past the blocks it has.
+TEST(BlockRoute, HandMadeMatrixNeedsOneBlockPerPair) {
+    const struct {
+        int dim;
+        std::size_t blocks;
+        bool valid;
+    } cases[] = {{0, 0, true}, {5, 2, true}, {6, 3, true}, {-1, 0, false}, {3, 0, false}, {4, 1, false}, {4, 3, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE("dim " + std::to_string(c.dim) + ", " + std::to_string(c.blocks) + " blocks");
+        const auto make = [&] { return BlockMatrix(c.dim, std::vector<Block>(c.blocks), Block()); };
+        if (c.valid) {
+            EXPECT_NO_THROW(make());
+        } else {
+            EXPECT_THROW(make(), std::invalid_argument);
         }
     }
 }
