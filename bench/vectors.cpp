@@ -23,6 +23,7 @@
 #include "library.h"
 #include "reference/sparse_route.h"
 #include "summary.h"
+#include "transform/fma_clones.h"
 #include "transform/pelmo.h"
 #include "transform/random.h"
 #include "transform/stages.h"
@@ -77,27 +78,37 @@ void earlier_vector(benchmark::State& state, const Earlier* lib, bool decoding, 
         [&](const double* in, double* out) { fn(kKey, in, dim, out); });
 }
 
+// The generator's draws of one call and the cosine and sine of every angle,
+// compiled as the codec's kernels are; the noise direction goes to `direction`.
+PEL_KERNEL double floor_draws(const std::string& key, const Pelmora::Profile& p, int dim, double* direction) {
+    using namespace Pelmora;
+    double sink = 0.0;
+    Random scale(key_seed(parse_key_field(key, 1)));
+    Random shear(key_seed(parse_key_field(key, 2)));
+    Random rotation(key_seed(parse_key_field(key, 3)));
+    Random noise(key_seed(parse_key_field(key, 0)));
+    for (int i = 0; p.scale_enabled && i < dim; ++i) {
+        sink += scale.range(p.scale_min, p.scale_max);
+    }
+    for (int k = 0; k < dim / 2; ++k) {
+        const double angle = rotation.range(kAngleMin, kAngleMax);
+        sink += shear.range(p.shear_min, p.shear_max) + std::cos(angle) + std::sin(angle);
+    }
+    sink += noise.range(p.noise_min, p.noise_max);
+    for (int i = 0; i < dim; ++i) {
+        direction[i] = 2.0 * noise.next() - 1.0;
+    }
+    return sink;
+}
+
 void floor_case(benchmark::State& state, bool decoding, int version, int dim) {
     using namespace Pelmora;
     const Pelmo codec(kKey, kSpace, version, dim);
-    const Profile& p = codec.profile();
     const std::vector<double> plain = random_vector(dim, 1000 + static_cast<unsigned>(dim));
     const Vector v = Eigen::Map<const Vector>(plain.data(), dim);
     for (auto _ : state) {
-        double sink = 0.0;
-        Random scale(key_seed(parse_key_field(codec.key(), 1)));
-        Random shear(key_seed(parse_key_field(codec.key(), 2)));
-        Random rotation(key_seed(parse_key_field(codec.key(), 3)));
-        Random noise(key_seed(parse_key_field(codec.key(), 0)));
-        for (int i = 0; p.scale_enabled && i < dim; ++i) {
-            sink += scale.range(p.scale_min, p.scale_max);
-        }
-        for (int k = 0; k < dim / 2; ++k) {
-            const double angle = rotation.range(kAngleMin, kAngleMax);
-            sink += shear.range(p.shear_min, p.shear_max) + std::cos(angle) + std::sin(angle);
-        }
-        sink += noise.range(p.noise_min, p.noise_max);
-        const Vector direction = noise.uniform_pel(-1.0, 1.0, dim);
+        Vector direction(dim);
+        double sink = floor_draws(codec.key(), codec.profile(), dim, direction.data());
         sink += direction.norm() + v.norm() + (v + direction).norm();
         if (decoding) {
             sink += v.dot(direction);

@@ -7,24 +7,14 @@
 #include <utility>
 #include <vector>
 
+#include "transform/fma_clones.h"
 #include "transform/random.h"
 #include "transform/rounding.h"
 #include "transform/tridiagonal.h"
 
-// On x86-64 each fused step is a call into the C library unless the code is
-// compiled for FMA, which not every CPU has. With PEL_FMA_CLONES the kernels
-// below are compiled twice, for FMA and without, and the loader picks one by
-// the CPU. A fused multiply-add is one correctly rounded operation whether the
-// instruction or the library computes it, so both clones give the same bits.
-// The helpers are inlined into each clone, so that they compile for its target;
-// no clone holds Eigen code, whose packet width the translation unit fixes.
-#if PEL_FMA_CLONES
-#define PEL_KERNEL __attribute__((target_clones("fma", "default")))
-#define PEL_INLINE inline __attribute__((always_inline))
-#else
-#define PEL_KERNEL
-#define PEL_INLINE inline
-#endif
+// The kernels below are cloned for FMA where PEL_FMA_CLONES is set. Their
+// helpers are inlined into each clone, so that they compile for its target; no
+// clone holds Eigen code, whose packet width the translation unit fixes.
 
 namespace Pelmora {
 namespace {
@@ -160,8 +150,6 @@ PEL_INLINE bool invert_last(const Block& last, Block& out) {
     set_nonzero_entries(out, m, 0.0, 0.0, 0.0);
     return true;
 }
-
-// The kernels, cloned where PEL_FMA_CLONES is set.
 
 PEL_KERNEL void draw_matrix(const TransformSeeds& seeds, int dim, const Profile& profile, Block* blocks, Block& last) {
     draw_blocks(
