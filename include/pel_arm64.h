@@ -4,12 +4,15 @@
  * Every function builds its own codec from its arguments and keeps nothing
  * between calls; functions may be called from any number of threads at once.
  *
- * Arguments: `key` is the codec key in hexadecimal digits (32, 48 or 64 digits
- * for the record-set functions, which also encrypt; the vector functions read
- * only the first 16). `space` is the metric name, "COSINE", "L2" or
- * "INNER_PRODUCT". `version` is the parameter profile, 1 or 2. `dim` is the
- * dimension and the number of doubles in every array argument. Text arguments
- * are NUL-terminated and only read.
+ * Arguments: `key` is the codec key in hexadecimal digits. The vector
+ * functions read its four fields of four characters (at least 13 characters);
+ * the record-set functions also encrypt with the whole key read as digit
+ * pairs, which must give 16, 24 or 32 bytes (31 or 32, 47 or 48, 63 or 64
+ * characters). `space` is the metric name, "COSINE", "L2" or "INNER_PRODUCT";
+ * the record-set functions refuse any other, the vector functions take any
+ * name (only version 1 with "COSINE" turns the scaling on). `version` is the
+ * parameter profile, 1 or 2. `dim` is the dimension and the number of doubles
+ * in every array argument. Text arguments are NUL-terminated and only read.
  *
  * JSON texts nested deeper than 1000 levels of arrays and objects are refused.
  *
@@ -18,8 +21,11 @@
  * version number" or "Error parsing JSON data: <reason>"), leaves every output
  * untouched, and makes last_error_message() return the reason (after the line
  * "Invalid version number" the reason goes on to name the version given); a
- * successful call makes it return NULL. The reason for a fault in one record of a set
- * starts with "Record at index N: " (N counted from 0).
+ * successful call makes it return NULL. A reason is at most 4096 bytes: a
+ * longer one is cut in the middle and says how long it was. The reason for a
+ * fault in one record of a set starts with "Record at index N: " (N counted
+ * from 0), or, for a set given as a JSON object, "Record "<member>" of the
+ * record set, an object: ".
  */
 #ifndef PEL_ARM64_H
 #define PEL_ARM64_H
@@ -53,12 +59,14 @@ PEL_EXPORT void decode_vector(const char *key, const char *space, int version, i
 PEL_EXPORT void encode(const char *key, const char *space, int version, int dim, const char *records_json,
                        char **out_json);
 
-/* Reads an encoded record set in records_json and a query of dim doubles and
+/* Reads an encoded record set in records_json and a query of dim doubles (not
+ * read when the set has no records) and
  * stores through *out_json a new NUL-terminated JSON text of the opened
  * records, each with its "similarity" to the query, best first ("COSINE",
  * "INNER_PRODUCT": highest; "L2": lowest; records scoring NaN last). The caller
  * owns the text and releases it with free_output_buffer; on failure *out_json
- * is left as it was. Needs dim >= 2. */
+ * is left as it was. Needs dim >= 2. A null in an encoded "vector" is read as
+ * the NaN that encode wrote as null. */
 PEL_EXPORT void decode(const char *key, const char *space, int version, int dim, const double *query,
                        const char *records_json, char **out_json);
 

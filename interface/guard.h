@@ -1,16 +1,29 @@
 // The one place where failures cross the C boundary.
 #pragma once
 
+#include <cstddef>
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace Pelmora::boundary {
 
-// Records `message` as the calling thread's last error and writes
-// "<function>: <message>" to stderr. Never throws.
+// The longest failure message a host is given, in bytes.
+inline constexpr std::size_t kMaxMessageBytes = 4096;
+
+// `message` itself when it fits in kMaxMessageBytes. A longer one is cut in
+// its middle, which is where a long message quotes the input that made it (a
+// parser's "last read: '...'", a metric name): it keeps its start, which gives
+// the reason, and its end, and says between them how long the whole was. Both
+// cuts fall on UTF-8 character boundaries.
+std::string bounded_message(std::string_view message);
+
+// Records `message`, bounded, as the calling thread's last error and writes
+// "<function>: <message>" with the same text to stderr. Never throws.
 void fail(const char* function, const char* message) noexcept;
-// Records `message` as the calling thread's last error without writing it.
+// Records `message`, bounded, as the calling thread's last error without
+// writing it.
 void fail_quietly(const char* message) noexcept;
 // Marks the calling thread's last call as successful.
 void succeed() noexcept;
@@ -26,7 +39,8 @@ public:
     using std::invalid_argument::invalid_argument;
 };
 
-// Writes `message` as one line to stderr, then throws it as AlreadyWritten.
+// Writes `message`, bounded, as one line to stderr, then throws that text as
+// AlreadyWritten.
 [[noreturn]] void write_and_fail(const std::string& message);
 
 // Runs an exported function's body. No exception leaves it. The body must

@@ -50,15 +50,16 @@ void transform_vector(const char* function, const char* key, const char* space, 
 }
 
 // Runs the record codec. A failure in the work on one record reaches the host
-// as "Record at index N: " followed by its own text; every other failure as it
-// is.
+// as "Record at index N: " (or, in a set given as an object, "Record "key" of
+// the record set, an object: ") followed by its own text; every other failure
+// as it is.
 template <class Work>
 nlohmann::json on_records(Work&& work) {
     try {
         return work();
     } catch (const std::exception& e) {
-        if (const auto index = take_failed_record(e)) {
-            throw std::runtime_error("Record at index " + std::to_string(*index) + ": " + e.what());
+        if (const auto place = take_failed_record(e)) {
+            throw std::runtime_error(place->describe() + ": " + e.what());
         }
         throw;
     }
@@ -135,7 +136,9 @@ PEL_EXPORT void decode(const char* key, const char* space, int version, int dim,
         nlohmann::json result;
         {
             const nlohmann::json records = parse_records_to_decode(records_json);
-            const Vector q = copy_in(query, dim, "query");
+            boundary::require(query != nullptr, "The argument query is null.");
+            // No record, no score: an empty set never reads the query.
+            const Vector q = records.empty() ? Vector() : copy_in(query, dim, "query");
             result = on_records([&] { return codec.decode(records, q); });
         }
         *out_json = to_output_buffer(std::move(result));

@@ -1,11 +1,12 @@
 // Record codec: Pelmo::encode and Pelmo::decode (declared in transform/pelmo.h),
-// Utils::calculate_similarity (transform/utils.h), and the nesting bound that
-// every JSON text must pass before it is parsed.
+// Utils::calculate_similarity (transform/utils.h), the metric names, and the
+// nesting bound that every JSON text must pass before it is parsed.
 #pragma once
 
 #include <cstddef>
 #include <exception>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace Pelmora {
@@ -21,11 +22,27 @@ inline constexpr std::size_t kMaxJsonDepth = 1000;
 // text and never recursive; it does not validate the text otherwise.
 void require_json_depth(std::string_view text, std::string_view what);
 
+// std::runtime_error "Invalid similarity metric." with the name given and the
+// three names.
+[[noreturn]] void fail_invalid_metric(const std::string& space);
+// Throws that failure unless `space` is "COSINE", "L2" or "INNER_PRODUCT".
+void require_metric(const std::string& space);
+
+// Where a failing record stands in its set: the index in iteration order and,
+// when the set is a JSON object, the member that holds the record.
+struct RecordPlace {
+    std::size_t index = 0;
+    std::optional<std::string> member;
+
+    // "Record at index 3", or "Record \"filter\" of the record set, an object".
+    std::string describe() const;
+};
+
 // A failure in the work on one record leaves Pelmo::encode and Pelmo::decode
-// as itself, its type and message unchanged, and the record's index is kept
-// beside it on the calling thread. This takes that index if `error` is the
+// as itself, its type and message unchanged, and the record's place is kept
+// beside it on the calling thread. This takes that place if `error` is the
 // very exception it was kept for, and forgets it either way: a later or an
-// unrelated failure never gets an index that is not its own.
-std::optional<std::size_t> take_failed_record(const std::exception& error) noexcept;
+// unrelated failure never gets a place that is not its own.
+std::optional<RecordPlace> take_failed_record(const std::exception& error) noexcept;
 
 }  // namespace Pelmora

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "key/key.h"
+#include "records/records.h"
 #include "transform/utils.h"
 
 namespace Pelmora {
@@ -26,8 +27,18 @@ double Utils::calculate_similarity(const Vector& a, const Vector& b, const std::
     if (metric == "INNER_PRODUCT") {
         return a.dot(b);
     }
-    throw std::runtime_error("Invalid similarity metric. The metric name given is " + quoted(metric) +
+    fail_invalid_metric(metric);
+}
+
+void fail_invalid_metric(const std::string& space) {
+    throw std::runtime_error("Invalid similarity metric. The metric name given is " + quoted(space) +
                              "; the names are \"COSINE\", \"L2\" and \"INNER_PRODUCT\".");
+}
+
+void require_metric(const std::string& space) {
+    if (space != "COSINE" && space != "L2" && space != "INNER_PRODUCT") {
+        fail_invalid_metric(space);
+    }
 }
 
 }  // namespace Pelmora

@@ -45,6 +45,12 @@ bool all_reals(const json& array) {
     return true;
 }
 
+// The index of a failed record's place, as the set's iteration counts it.
+std::optional<std::size_t> index_of(const std::optional<Pelmora::RecordPlace>& place) {
+    if (!place) return std::nullopt;
+    return place->index;
+}
+
 Vector query_of(std::vector<double> values) {
     return Eigen::Map<const Vector>(values.data(), static_cast<Eigen::Index>(values.size()));
 }
@@ -133,6 +139,50 @@ TEST(RecordCodec, ZeroVectorsComeOutAsNaN) {
     EXPECT_EQ(nullptr, opened[0]["meta"]);
 }
 
+// Vectors whose norm is 0, or whose squared norm leaves the range of a double,
+// encode to NaN, which the text holds as null. Decoding that text must give the
+// record back whole (NaN vector and similarity, ranked last) and leave the rest
+// of its set untouched.
+TEST(RecordCodec, VectorsThatEncodeToNaNDecodeFromTheirText) {
+    const struct {
+        const char* name;
+        const char* vector;
+    } cases[] = {
+        {"zeros", "[0,0,0,0]"},
+        {"negative zeros", "[-0.0,-0.0,-0.0,-0.0]"},
+        {"squared norm overflows", "[1.35e154,0,0,0]"},
+        {"squared norm overflows, mixed", "[1e200,1,1,1]"},
+        {"squared norm underflows", "[5e-324,5e-324,5e-324,5e-324]"},
+    };
+    for (const auto& c : cases) {
+        const std::string text = std::string(R"([{"id":"a","filter":1,"meta":{"m":1},"vector":[1,2,3,4]},)") +
+                                 R"({"id":"n","filter":{"f":[1,"x"]},"meta":{"keep":"me"},"vector":)" + c.vector +
+                                 R"(},{"id":"b","filter":2,"meta":[2],"vector":[4,-3,2,1]}])";
+        for (const int version : {1, 2}) {
+            for (const char* metric : kMetrics) {
+                SCOPED_TRACE(std::string(c.name) + ", " + metric + " v" + std::to_string(version));
+                const Pelmo codec(kKey, metric, version, 4);
+                const std::string encoded = codec.encode(json::parse(text)).dump();
+                EXPECT_NE(std::string::npos, encoded.find(R"("id":"n","meta":)")) << encoded;
+                EXPECT_NE(std::string::npos, encoded.find(R"("vector":[null,null,null,null]})")) << encoded;
+
+                const json opened = codec.decode(json::parse(encoded), query_of({1, 2, 3, 4}));
+                ASSERT_EQ(3u, opened.size());
+                const json& last = opened[2];
+                EXPECT_EQ("n", last["id"]);
+                EXPECT_EQ(json::parse(R"({"f":[1,"x"]})"), last["filter"]);
+                EXPECT_EQ(json::parse(R"({"keep":"me"})"), last["meta"]);
+                EXPECT_TRUE(std::isnan(last["similarity"].get<double>()));
+                EXPECT_EQ(R"("similarity":null,"vector":[null,null,null,null]})",
+                          last.dump().substr(last.dump().find("\"similarity\"")));
+                for (int i = 0; i < 2; ++i) {
+                    EXPECT_FALSE(std::isnan(opened[i]["similarity"].get<double>())) << opened[i].dump();
+                }
+            }
+        }
+    }
+}
+
 // Random records with every third encoded vector zeroed, which decodes to a NaN
 // similarity: the ranking must stay a total order and keep every record.
 TEST(RecordRanking, NumbersInMetricOrderThenNaNs) {
@@ -217,7 +267,7 @@ TEST(RecordCodec, AnotherKeyFailsOnlyWhenTheMetadataOpens) {
         const std::string message = e.what();
         EXPECT_TRUE(message == "Decryption failed." || message.rfind("Decompression failed with error: ", 0) == 0)
             << message;
-        EXPECT_EQ(std::optional<std::size_t>(0), Pelmora::take_failed_record(e));
+        EXPECT_EQ(std::optional<std::size_t>(0), index_of(Pelmora::take_failed_record(e)));
     }
 }
 
@@ -243,13 +293,13 @@ Caught caught(Call&& call) {
     try {
         call();
     } catch (const json::exception& e) {
-        Caught c{"json", e.id, e.what(), Pelmora::take_failed_record(e)};
+        Caught c{"json", e.id, e.what(), index_of(Pelmora::take_failed_record(e))};
         if (typeid(e) == typeid(json::type_error)) c.type = "type_error";
         if (typeid(e) == typeid(json::out_of_range)) c.type = "out_of_range";
         if (typeid(e) == typeid(json::parse_error)) c.type = "parse_error";
         return c;
     } catch (const std::exception& e) {
-        Caught c{"std::exception", 0, e.what(), Pelmora::take_failed_record(e)};
+        Caught c{"std::exception", 0, e.what(), index_of(Pelmora::take_failed_record(e))};
         if (typeid(e) == typeid(std::runtime_error)) c.type = "std::runtime_error";
         if (typeid(e) == typeid(std::invalid_argument)) c.type = "std::invalid_argument";
         return c;
@@ -300,7 +350,13 @@ TEST(RecordCodec, RecordFailuresKeepTheirTypeAndId) {
          {"out_of_range", 403, "[json.exception.out_of_range.403] key 'filter' not found", 1}},
         {"decode: meta never sealed", true, json::array({with(good_to_decode, "meta", {{"m", 1}})}),
          {"type_error", 302, "[json.exception.type_error.302] type must be string, but is object", 0}},
-        {"decode: vector of nulls", true, json::array({with(good_to_decode, "vector", {nullptr, nullptr, nullptr})}),
+        {"decode: vector holds true", true, json::array({with(good_to_decode, "vector", {1, true, 3})}),
+         {"type_error", 302, "[json.exception.type_error.302] type must be number, but is boolean", 0}},
+        {"decode: vector of strings, too short", true, json::array({with(good_to_decode, "vector", {"1", "2"})}),
+         {"type_error", 302, "[json.exception.type_error.302] type must be number, but is string", 0}},
+        {"decode: vector of nulls, too short", true, json::array({with(good_to_decode, "vector", {nullptr, nullptr})}),
+         {"std::invalid_argument", 0, "\"vector\" holds 2 numbers, the dimension is 3.", 0}},
+        {"encode: vector holds null", false, json::array({with(good_to_encode, "vector", {1, nullptr, 3})}),
          {"type_error", 302, "[json.exception.type_error.302] type must be number, but is null", 0}},
         {"decode: opened metadata not JSON", true,
          json::array({good_to_decode, with(good_to_decode, "meta", cipher.encrypt("not json"))}),
@@ -310,7 +366,13 @@ TEST(RecordCodec, RecordFailuresKeepTheirTypeAndId) {
           1}},
         {"decode: damaged meta", true, json::array({with(good_to_decode, "meta", meta.substr(0, 25))}),
          {"std::runtime_error", 0, "Decryption failed.", 0}},
-        // The call's fault, not the record's: no index.
+        // The call's fault, not the record's: no index, and no record is needed.
+        {"encode: unrecognised metric", false, json::array(),
+         {"std::runtime_error", 0,
+          "Invalid similarity metric. The metric name given is \"cosine\"; the names are \"COSINE\", \"L2\" and "
+          "\"INNER_PRODUCT\".",
+          std::nullopt},
+         "cosine"},
         {"decode: unrecognised metric", true, json::array({good_to_decode}),
          {"std::runtime_error", 0,
           "Invalid similarity metric. The metric name given is \"cosine\"; the names are \"COSINE\", \"L2\" and "
@@ -364,8 +426,8 @@ TEST(RecordCodec, AKeptIndexNeverReachesAnotherFailure) {
         codec.encode(json::array({7}));
         ADD_FAILURE() << "no failure";
     } catch (const json::type_error& e) {
-        EXPECT_EQ(std::optional<std::size_t>(0), Pelmora::take_failed_record(e));
-        EXPECT_EQ(std::nullopt, Pelmora::take_failed_record(e));
+        EXPECT_EQ(std::optional<std::size_t>(0), index_of(Pelmora::take_failed_record(e)));
+        EXPECT_EQ(std::nullopt, index_of(Pelmora::take_failed_record(e)));
     }
 }
 
