@@ -9,6 +9,8 @@
 
 #include "interface/guard.h"
 #include "pel_arm64.h"
+#include "records/one_pass.h"
+#include "records/output_text.h"
 #include "records/records.h"
 #include "transform/pelmo.h"
 
@@ -89,9 +91,7 @@ nlohmann::json parse_records_to_decode(const char* text) {
 char* to_output_buffer(nlohmann::json result) {
     const std::string text = result.dump();
     result = nullptr;
-    char* buffer = new char[text.size() + 1];
-    std::memcpy(buffer, text.c_str(), text.size() + 1);
-    return buffer;
+    return to_output_text(text);
 }
 
 }  // namespace
@@ -118,6 +118,10 @@ PEL_EXPORT void encode(const char* key, const char* space, int version, int dim,
         const Pelmo codec = make_codec(key, space, version, dim);
         boundary::require(records_json != nullptr, "The argument records_json is null.");
         boundary::require(out_json != nullptr, "The argument out_json is null.");
+        if (auto text = encode_in_one_pass(codec, records_json)) {
+            *out_json = text->release();
+            return;
+        }
         // The caller's text is only read, so it is parsed where it lies; the
         // parsed records are gone before the result is dumped.
         nlohmann::json result =
@@ -133,6 +137,10 @@ PEL_EXPORT void decode(const char* key, const char* space, int version, int dim,
         const Pelmo codec = make_codec(key, space, version, dim);
         boundary::require(records_json != nullptr, "The argument records_json is null.");
         boundary::require(out_json != nullptr, "The argument out_json is null.");
+        if (auto text = decode_in_one_pass(codec, records_json, query)) {
+            *out_json = text->release();
+            return;
+        }
         nlohmann::json result;
         {
             const nlohmann::json records = parse_records_to_decode(records_json);
@@ -146,7 +154,7 @@ PEL_EXPORT void decode(const char* key, const char* space, int version, int dim,
 }
 
 PEL_EXPORT void free_output_buffer(char* buffer) {
-    Pelmora::boundary::guarded("free_output_buffer", [&] { delete[] buffer; });
+    Pelmora::boundary::guarded("free_output_buffer", [&] { Pelmora::release_output_text(buffer); });
 }
 
 PEL_EXPORT const char* last_error_message(void) { return Pelmora::boundary::last_error(); }
