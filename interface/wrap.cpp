@@ -1,17 +1,12 @@
 // Exported functions of libpel_arm64.
 #include <algorithm>
-#include <cstring>
 #include <stdexcept>
 #include <string>
-#include <string_view>
-
-#include <nlohmann/json.hpp>
 
 #include "interface/guard.h"
+#include "interface/record_routes.h"
 #include "pel_arm64.h"
-#include "records/one_pass.h"
 #include "records/output_text.h"
-#include "records/records.h"
 #include "transform/pelmo.h"
 
 namespace Pelmora {
@@ -51,49 +46,6 @@ void transform_vector(const char* function, const char* key, const char* space, 
     });
 }
 
-// Runs the record codec. A failure in the work on one record reaches the host
-// as "Record at index N: " (or, in a set given as an object, "Record "key" of
-// the record set, an object: ") followed by its own text; every other failure
-// as it is.
-template <class Work>
-nlohmann::json on_records(Work&& work) {
-    try {
-        return work();
-    } catch (const std::exception& e) {
-        if (const auto place = take_failed_record(e)) {
-            throw std::runtime_error(place->describe() + ": " + e.what());
-        }
-        throw;
-    }
-}
-
-// A text that does not parse is reported on its own line, as hosts of this
-// library expect, and then fails the call: an empty result would look like an
-// empty record set.
-nlohmann::json parse_records_to_encode(const char* text) {
-    require_json_depth(std::string_view(text), "The record set");
-    try {
-        return nlohmann::json::parse(text);
-    } catch (const nlohmann::json::exception& e) {
-        boundary::write_and_fail(std::string("Error parsing JSON data: ") + e.what());
-    }
-}
-
-// Parses the caller's text where it lies.
-nlohmann::json parse_records_to_decode(const char* text) {
-    require_json_depth(std::string_view(text), "The record set");
-    return nlohmann::json::parse(text);
-}
-
-// The compact dump in a new array of length + 1 chars; the caller owns it and
-// returns it through free_output_buffer. The document is released as soon as
-// it is dumped, so at most two copies of the text are alive at once.
-char* to_output_buffer(nlohmann::json result) {
-    const std::string text = result.dump();
-    result = nullptr;
-    return to_output_text(text);
-}
-
 }  // namespace
 }  // namespace Pelmora
 
@@ -118,15 +70,7 @@ PEL_EXPORT void encode(const char* key, const char* space, int version, int dim,
         const Pelmo codec = make_codec(key, space, version, dim);
         boundary::require(records_json != nullptr, "The argument records_json is null.");
         boundary::require(out_json != nullptr, "The argument out_json is null.");
-        if (auto text = encode_in_one_pass(codec, records_json)) {
-            *out_json = text->release();
-            return;
-        }
-        // The caller's text is only read, so it is parsed where it lies; the
-        // parsed records are gone before the result is dumped.
-        nlohmann::json result =
-            on_records([&] { return codec.encode(parse_records_to_encode(records_json)); });
-        *out_json = to_output_buffer(std::move(result));
+        *out_json = encode_records(codec, records_json);
     });
 }
 
@@ -137,19 +81,7 @@ PEL_EXPORT void decode(const char* key, const char* space, int version, int dim,
         const Pelmo codec = make_codec(key, space, version, dim);
         boundary::require(records_json != nullptr, "The argument records_json is null.");
         boundary::require(out_json != nullptr, "The argument out_json is null.");
-        if (auto text = decode_in_one_pass(codec, records_json, query)) {
-            *out_json = text->release();
-            return;
-        }
-        nlohmann::json result;
-        {
-            const nlohmann::json records = parse_records_to_decode(records_json);
-            boundary::require(query != nullptr, "The argument query is null.");
-            // No record, no score: an empty set never reads the query.
-            const Vector q = records.empty() ? Vector() : copy_in(query, dim, "query");
-            result = on_records([&] { return codec.decode(records, q); });
-        }
-        *out_json = to_output_buffer(std::move(result));
+        *out_json = decode_records(codec, records_json, query);
     });
 }
 
