@@ -34,7 +34,7 @@ json make_meta(int index) {
 
 }  // namespace
 
-std::string record_set_text(int count) {
+std::string record_set_text(int count, int dim) {
     json records = json::array();
     for (int i = 0; i < count; ++i) {
         char id[32];
@@ -43,7 +43,7 @@ std::string record_set_text(int count) {
         record["id"] = id;
         record["filter"] = {{"group", i % 8}, {"active", i % 3 != 0}};
         record["meta"] = make_meta(i);
-        record["vector"] = random_vector(kDim, static_cast<std::uint64_t>(i) + 1);
+        record["vector"] = random_vector(dim, static_cast<std::uint64_t>(i) + 1);
         records.push_back(std::move(record));
     }
     return records.dump();

@@ -12,7 +12,7 @@ inline constexpr std::size_t kMetaBytes = 60;
 
 // The compact JSON text of `count` records, each with an "id", a small
 // "filter", a "meta" object whose compact dump is kMetaBytes long and a
-// "vector" of kDim numbers; the same text for the same count.
-std::string record_set_text(int count);
+// "vector" of `dim` numbers; the same text for the same arguments.
+std::string record_set_text(int count, int dim = kDim);
 
 }  // namespace pel_bench

@@ -1,13 +1,24 @@
-// Record sets through libpel_arm64's exported encode / decode, at dimension 768
-// with a 60-byte "meta" per record, set against the floor no implementation of
-// this interface avoids: parsing the input text and dumping a text as large as
-// the output. Each case reports, besides its time:
+// Record sets through libpel_arm64's exported encode / decode, each record with
+// a 60-byte "meta", set against the floor no implementation of this interface
+// avoids: parsing the input text and dumping a text as large as the output.
+//   records/<op>/<count>       1,000 and 10,000 records at dimension 768;
+//   records/seal/<op>/10000    10,000 records at dimension 2: sealing or opening
+//                              the metadata is most of such a call.
+// Each case reports, besides its time:
 //   x_floor     call time / floor time, both measured in the same iterations
 //               (the floor runs right after each call, outside the timed part);
 //   floor_ms    that floor per call;
 //   peak_B_rec  peak resident memory the call adds, per record;
 //   peak_x_in   the same peak as a multiple of the input text's size;
 //   in_MB       the input text's size.
+//
+// --pel_baseline=PATH times a second libpel_arm64 (an earlier build) beside the
+// first: each iteration calls both on the same input, in an order that swaps
+// from one iteration to the next, so that drift in the machine's speed falls
+// on both; both decode the first library's encoding. The second's figures are
+// the same counters prefixed "baseline." (a row of their own in the summary),
+// its peak measured in a process that loads it, and
+//   speed_up    baseline time / time, over the same iterations.
 #include <benchmark/benchmark.h>
 
 #include <fcntl.h>
@@ -45,16 +56,39 @@ using Clock = std::chrono::steady_clock;
 // peak-memory children, which serve nothing but the numbers.
 bool g_smoke = false;
 
-constexpr int kCounts[] = {1000, 10000};
+constexpr int kSealDim = 2;
+
+// One family of cases: <kind>/encode/<count> and <kind>/decode/<count>.
+struct Shape {
+    const char* kind;
+    int count;
+    int dim;
+};
+constexpr Shape kShapes[] = {{"records", 1000, kDim}, {"records", 10000, kDim}, {"records/seal", 10000, kSealDim}};
+
+std::string case_name(const Shape& shape, const char* op) {
+    return std::string(shape.kind) + "/" + op + "/" + std::to_string(shape.count);
+}
+
+struct Library {
+    const Arm64* api = nullptr;  // null: not given
+    std::string path;
+};
+
+struct Libraries {
+    Library current;
+    Library baseline;
+};
 
 double seconds_between(Clock::time_point a, Clock::time_point b) {
     return std::chrono::duration<double>(b - a).count();
 }
 
-// Everything one record count needs, built once per process outside any timed
-// region and kept for all repetitions.
+// Everything one shape needs, built once per process outside any timed region
+// and kept for all repetitions.
 struct RecordSet {
     int count = 0;
+    int dim = 0;
     std::string input;          // what encode reads
     std::string encoded;        // encode's output: what decode reads
     std::size_t decoded_size = 0;
@@ -70,20 +104,22 @@ std::string take_buffer(const Arm64& lib, char* buffer) {
     return text;
 }
 
-const RecordSet& record_set(const Arm64& lib, int count) {
-    static std::map<int, std::unique_ptr<RecordSet>> cache;
-    auto& slot = cache[count];
+const RecordSet& record_set(const Libraries& libs, const Shape& shape) {
+    static std::map<std::pair<int, int>, std::unique_ptr<RecordSet>> cache;
+    auto& slot = cache[{shape.count, shape.dim}];
     if (slot) {
         return *slot;
     }
     slot = std::make_unique<RecordSet>();
     RecordSet& set = *slot;
-    set.count = count;
-    set.input = record_set_text(count);
-    set.query = random_vector(kDim, 424242);
+    const Arm64& lib = *libs.current.api;
+    set.count = shape.count;
+    set.dim = shape.dim;
+    set.input = record_set_text(set.count, set.dim);
+    set.query = random_vector(set.dim, 424242);
 
     char* out = nullptr;
-    lib.encode(kKey, kSpace, kVersion, kDim, set.input.c_str(), &out);
+    lib.encode(kKey, kSpace, kVersion, set.dim, set.input.c_str(), &out);
     if (const char* e = lib.last_error_message()) {
         set.error = std::string("encode: ") + e;
         return set;
@@ -94,13 +130,27 @@ const RecordSet& record_set(const Arm64& lib, int count) {
     }
 
     out = nullptr;
-    lib.decode(kKey, kSpace, kVersion, kDim, set.query.data(), set.encoded.c_str(), &out);
+    lib.decode(kKey, kSpace, kVersion, set.dim, set.query.data(), set.encoded.c_str(), &out);
     if (const char* e = lib.last_error_message()) {
         set.error = std::string("decode: ") + e;
         return set;
     }
     const std::string decoded = take_buffer(lib, out);
     set.decoded_size = decoded.size();
+    if (const Arm64* base = libs.baseline.api) {
+        // Same stored format, same bits out: a baseline that reads the
+        // encoding otherwise is timed on other work.
+        out = nullptr;
+        base->decode(kKey, kSpace, kVersion, set.dim, set.query.data(), set.encoded.c_str(), &out);
+        if (const char* e = base->last_error_message()) {
+            set.error = std::string("baseline decode: ") + e;
+            return set;
+        }
+        if (take_buffer(*base, out) != decoded) {
+            std::cerr << "note: for " << set.count << " records at dimension " << set.dim
+                      << " the baseline's decode output differs from the library's\n";
+        }
+    }
     // The library's own dump of these documents produced the texts, so a
     // compact dump of the parsed document is as long as the call's output.
     set.encoded_doc = json::parse(set.encoded);
@@ -158,12 +208,12 @@ bool reset_peak() {
     return ok;
 }
 
-// Runs in a fresh process started by peak_bytes (argv: --pel_peak_child <op>
-// <input size>): reads the call's input text from stdin into one exactly sized
-// string, as a host holding that text would, then makes the one call and
-// prints "<resident kB before> <peak kB> <failed>" to stdout.
-int peak_child(const std::string& op, std::size_t size) {
-    const Arm64& lib = load_arm64(PEL_ARM64_PATH);
+// Runs in a fresh process started by peak_bytes (argv: --pel_peak_child
+// <library> <op> <dim> <input size>): reads the call's input text from stdin
+// into one exactly sized string, as a host holding that text would, then makes
+// the one call and prints "<resident kB before> <peak kB> <failed>" to stdout.
+int peak_child(const std::string& path, const std::string& op, int dim, std::size_t size) {
+    const Arm64& lib = load_arm64(path);
     std::string text(size, '\0');
     std::size_t have = 0;
     while (have < size) {
@@ -173,7 +223,7 @@ int peak_child(const std::string& op, std::size_t size) {
         }
         have += static_cast<std::size_t>(n);
     }
-    const std::vector<double> query = random_vector(kDim, 424242);
+    const std::vector<double> query = random_vector(dim, 424242);
     malloc_trim(0);
     // Both gauges are read from per-CPU counters and may be off by a few
     // hundred kB either way: noise next to calls of tens of MB.
@@ -184,9 +234,9 @@ int peak_child(const std::string& op, std::size_t size) {
     const long base = status_kib("VmRSS:");
     char* out = nullptr;
     if (op == "encode") {
-        lib.encode(kKey, kSpace, kVersion, kDim, text.c_str(), &out);
+        lib.encode(kKey, kSpace, kVersion, dim, text.c_str(), &out);
     } else {
-        lib.decode(kKey, kSpace, kVersion, kDim, query.data(), text.c_str(), &out);
+        lib.decode(kKey, kSpace, kVersion, dim, query.data(), text.c_str(), &out);
     }
     const long peak = status_kib("VmHWM:");
     const int failed = lib.last_error_message() != nullptr ? 1 : 0;
@@ -195,11 +245,12 @@ int peak_child(const std::string& op, std::size_t size) {
     return 0;
 }
 
-// The peak resident memory one call adds, in bytes, measured in a fresh
-// process of this program: a process of its own starts with an untouched
-// heap and its own high-water mark, so nothing earlier cases allocated, freed
-// or kept can hide or inflate the figure. NaN when it cannot be measured.
-double peak_bytes(const std::string& op, const std::string& input) {
+// The peak resident memory one call of the library at `path` adds, in bytes,
+// measured in a fresh process of this program: a process of its own starts
+// with an untouched heap and its own high-water mark, so nothing earlier cases
+// allocated, freed or kept can hide or inflate the figure. NaN when it cannot
+// be measured.
+double peak_bytes(const std::string& path, const std::string& op, int dim, const std::string& input) {
     int to_child[2];
     int from_child[2];
     if (pipe(to_child) != 0) {
@@ -213,6 +264,7 @@ double peak_bytes(const std::string& op, const std::string& input) {
     std::cout.flush();
     std::cerr.flush();
     const std::string size = std::to_string(input.size());
+    const std::string dim_text = std::to_string(dim);
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(to_child[0], 0);
@@ -221,8 +273,8 @@ double peak_bytes(const std::string& op, const std::string& input) {
         close(to_child[1]);
         close(from_child[0]);
         close(from_child[1]);
-        execl("/proc/self/exe", "pel_bench_records", "--pel_peak_child", op.c_str(), size.c_str(),
-              static_cast<char*>(nullptr));
+        execl("/proc/self/exe", "pel_bench_records", "--pel_peak_child", path.c_str(), op.c_str(),
+              dim_text.c_str(), size.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     close(to_child[0]);
@@ -257,108 +309,177 @@ double peak_bytes(const std::string& op, const std::string& input) {
     return 1024.0 * static_cast<double>(peak - base);
 }
 
-double cached_peak(const std::string& op, int count, const std::string& input) {
-    static std::map<std::string, double> cache;
-    const std::string name = op + "/" + std::to_string(count);
-    auto it = cache.find(name);
+double cached_peak(const Library& lib, const std::string& name, const std::string& op, int dim,
+                   const std::string& input) {
+    static std::map<std::pair<std::string, std::string>, double> cache;
+    auto it = cache.find({lib.path, name});
     if (it == cache.end()) {
-        const double peak = peak_bytes(op, input);
+        const double peak = peak_bytes(lib.path, op, dim, input);
         if (std::isnan(peak)) {
-            std::cerr << "note: no peak memory for " << name
+            std::cerr << "note: no peak memory for " << name << " of " << lib.path
                       << " (the measuring process failed or could not reset VmHWM)\n";
         }
-        it = cache.emplace(name, peak).first;
+        it = cache.emplace(std::make_pair(lib.path, name), peak).first;
     }
     return it->second;
 }
 
 // ---- the cases -----------------------------------------------------------
 
-void report(benchmark::State& state, const RecordSet& set, std::size_t input_size, double call_total,
-            double floor_total, double peak) {
-    const double iterations = static_cast<double>(state.iterations());
+// What one library's calls of a case came to.
+struct Measured {
+    double total = 0.0;  // seconds, over all iterations
+    double peak = std::nan("");
+};
+
+// The figures of one library, as counters named `prefix` + the column name.
+void put_figures(benchmark::State& state, const std::string& prefix, const RecordSet& set, std::size_t input_size,
+                 const Measured& m, double floor_total) {
     if (floor_total > 0.0) {
-        state.counters["x_floor"] = call_total / floor_total;
-        state.counters["floor_ms"] = 1e3 * floor_total / iterations;
+        state.counters[prefix + "x_floor"] = m.total / floor_total;
+        state.counters[prefix + "floor_ms"] = 1e3 * floor_total / static_cast<double>(state.iterations());
     }
-    state.counters["in_MB"] = static_cast<double>(input_size) / 1e6;
-    if (!std::isnan(peak)) {
-        state.counters["peak_B_rec"] = peak / set.count;
-        state.counters["peak_x_in"] = peak / static_cast<double>(input_size);
+    state.counters[prefix + "in_MB"] = static_cast<double>(input_size) / 1e6;
+    if (!std::isnan(m.peak)) {
+        state.counters[prefix + "peak_B_rec"] = m.peak / set.count;
+        state.counters[prefix + "peak_x_in"] = m.peak / static_cast<double>(input_size);
     }
-    state.SetItemsProcessed(state.iterations() * set.count);
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(input_size));
 }
 
-// Times one record-set call per iteration against the floor for the same input
-// and output: `input` is what the call parses, `output_doc` and `output_size`
-// what it dumps.
+// Swaps which library goes first, from one iteration to the next, across all
+// cases: with one iteration per repetition the swap still happens.
+std::uint64_t g_round = 0;
+
+// Makes one call through `lib` and returns its time; a failure's message,
+// after `who`, goes to `error` unless an earlier one is there.
 template <class Call>
-void time_record_call(benchmark::State& state, const Arm64* lib, const RecordSet& set, const char* op, int count,
-                      const std::string& input, const json& output_doc, std::size_t output_size, Call call) {
+double timed_call(const Arm64& lib, const Call& call, const char* who, std::string& error) {
+    char* out = nullptr;
+    const Clock::time_point start = Clock::now();
+    call(lib, &out);
+    lib.free_output_buffer(out);
+    const double seconds = seconds_between(start, Clock::now());
+    if (const char* e = lib.last_error_message(); e != nullptr && error.empty()) {
+        error = std::string(who) + e;
+    }
+    return seconds;
+}
+
+// Times one record-set call per iteration (and the baseline's, when given)
+// against the floor for the same input and output: `input` is what the call
+// parses, `output_doc` and `output_size` what it dumps.
+template <class Call>
+void time_record_call(benchmark::State& state, const Libraries& libs, const RecordSet& set, const std::string& name,
+                      const char* op, const std::string& input, const json& output_doc, std::size_t output_size,
+                      Call call) {
     if (!set.error.empty()) {
         state.SkipWithError(set.error.c_str());
         return;
     }
-    const double peak = g_smoke ? std::nan("") : cached_peak(op, count, input);
-    double call_total = 0.0;
+    const Arm64& lib = *libs.current.api;
+    const Arm64* base = libs.baseline.api;
+    Measured current;
+    Measured baseline;
+    if (!g_smoke) {
+        current.peak = cached_peak(libs.current, name, op, set.dim, input);
+        if (base != nullptr) {
+            baseline.peak = cached_peak(libs.baseline, name, op, set.dim, input);
+        }
+    }
     double floor_total = 0.0;
     for (auto _ : state) {
-        char* out = nullptr;
-        const Clock::time_point start = Clock::now();
-        call(&out);
-        lib->free_output_buffer(out);
-        const double seconds = seconds_between(start, Clock::now());
-        if (const char* e = lib->last_error_message()) {
-            state.SkipWithError(e);
+        std::string error;
+        const bool baseline_first = base != nullptr && g_round++ % 2 == 1;
+        if (baseline_first) {
+            baseline.total += timed_call(*base, call, "baseline: ", error);
+        }
+        const double seconds = timed_call(lib, call, "", error);
+        if (base != nullptr && !baseline_first) {
+            baseline.total += timed_call(*base, call, "baseline: ", error);
+        }
+        if (!error.empty()) {
+            state.SkipWithError(error.c_str());
             break;
         }
         state.SetIterationTime(seconds);
-        call_total += seconds;
+        current.total += seconds;
         if (!g_smoke) {
             floor_total += floor_seconds(input, output_doc, output_size);
         }
     }
-    if (!state.error_occurred()) {
-        report(state, set, input.size(), call_total, floor_total, peak);
+    if (state.error_occurred()) {
+        return;
+    }
+    put_figures(state, "", set, input.size(), current, floor_total);
+    if (base != nullptr) {
+        put_figures(state, kBaselinePrefix, set, input.size(), baseline, floor_total);
+        state.counters[std::string(kBaselinePrefix) + "seconds"] =
+            baseline.total / static_cast<double>(state.iterations());
+        if (current.total > 0.0) {
+            state.counters["speed_up"] = baseline.total / current.total;
+        }
+    }
+    state.SetItemsProcessed(state.iterations() * set.count);
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(input.size()));
+}
+
+void record_case(benchmark::State& state, const Libraries* libs, Shape shape, bool decoding) {
+    const RecordSet& set = record_set(*libs, shape);
+    if (decoding) {
+        time_record_call(state, *libs, set, case_name(shape, "decode"), "decode", set.encoded, set.decoded_doc,
+                         set.decoded_size, [&](const Arm64& lib, char** out) {
+                             lib.decode(kKey, kSpace, kVersion, set.dim, set.query.data(), set.encoded.c_str(), out);
+                         });
+    } else {
+        time_record_call(state, *libs, set, case_name(shape, "encode"), "encode", set.input, set.encoded_doc,
+                         set.encoded.size(), [&](const Arm64& lib, char** out) {
+                             lib.encode(kKey, kSpace, kVersion, set.dim, set.input.c_str(), out);
+                         });
     }
 }
 
-void encode_records(benchmark::State& state, const Arm64* lib, int count) {
-    const RecordSet& set = record_set(*lib, count);
-    time_record_call(state, lib, set, "encode", count, set.input, set.encoded_doc, set.encoded.size(),
-                     [&](char** out) { lib->encode(kKey, kSpace, kVersion, kDim, set.input.c_str(), out); });
-}
-
-void decode_records(benchmark::State& state, const Arm64* lib, int count) {
-    const RecordSet& set = record_set(*lib, count);
-    time_record_call(state, lib, set, "decode", count, set.encoded, set.decoded_doc, set.decoded_size,
-                     [&](char** out) {
-                         lib->decode(kKey, kSpace, kVersion, kDim, set.query.data(), set.encoded.c_str(), out);
-                     });
-}
-
-std::string case_name(const char* op, int count) {
-    return std::string("records/") + op + "/" + std::to_string(count);
-}
-
-std::vector<Target> targets() {
+std::vector<Target> targets(bool with_baseline) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
     std::vector<Target> t;
-    for (int count : kCounts) {
-        const bool goal = count == 10000;
+    for (const Shape& shape : kShapes) {
+        const bool dim768 = shape.dim == kDim;
+        const bool goal = dim768 && shape.count == 10000;
         for (const char* op : {"encode", "decode"}) {
-            const std::string name = case_name(op, count);
+            const std::string name = case_name(shape, op);
+            if (with_baseline) {
+                // The record-set route's goal: three times the baseline's speed.
+                t.push_back({name + " speed-up (baseline/current)",
+                             [name](const Table& table) { return counter(table, name, "speed_up"); }, nan,
+                             dim768 ? 3.0 : nan});
+            }
             const double floor_goal = std::string(op) == "encode" ? 1.0 / 0.9 : 1.2;
             t.push_back({name + " time/floor",
                          [name](const Table& table) { return counter(table, name, "x_floor"); },
                          goal ? floor_goal : nan});
             t.push_back({name + " peak/input",
                          [name](const Table& table) { return counter(table, name, "peak_x_in"); },
-                         goal ? 3.0 : nan});
+                         goal ? 1.5 : nan});
         }
     }
     return t;
+}
+
+// Takes --pel_baseline=PATH out of argv; returns PATH, empty when not given.
+std::string take_baseline_flag(int& argc, char** argv) {
+    const std::string flag = "--pel_baseline=";
+    std::string path;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.compare(0, flag.size(), flag) == 0) {
+            path = arg.substr(flag.size());
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return path;
 }
 
 }  // namespace
@@ -366,37 +487,47 @@ std::vector<Target> targets() {
 
 int main(int argc, char** argv) {
     using namespace pel_bench;
-    if (argc == 4 && std::string(argv[1]) == "--pel_peak_child") {
+    if (argc == 6 && std::string(argv[1]) == "--pel_peak_child") {
         try {
-            return peak_child(argv[2], static_cast<std::size_t>(std::strtoull(argv[3], nullptr, 10)));
+            return peak_child(argv[2], argv[3], std::atoi(argv[4]),
+                              static_cast<std::size_t>(std::strtoull(argv[5], nullptr, 10)));
         } catch (const std::exception& e) {
             std::cerr << e.what() << '\n';
             return 1;
         }
     }
     g_smoke = take_smoke_flag(argc, argv);
+    Libraries libs;
+    libs.current.path = PEL_ARM64_PATH;
+    libs.baseline.path = take_baseline_flag(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
-    const Arm64* lib = nullptr;
     try {
-        lib = &load_arm64(PEL_ARM64_PATH);
+        libs.current.api = &load_arm64(libs.current.path);
+        if (!libs.baseline.path.empty()) {
+            libs.baseline.api = &load_arm64(libs.baseline.path);
+        }
     } catch (const std::exception& e) {
         std::cerr << e.what() << '\n';
         return 1;
     }
-
-    for (int count : kCounts) {
-        benchmark::RegisterBenchmark(case_name("encode", count).c_str(), encode_records, lib, count)
-            ->Unit(benchmark::kMillisecond)
-            ->UseManualTime();
-        benchmark::RegisterBenchmark(case_name("decode", count).c_str(), decode_records, lib, count)
-            ->Unit(benchmark::kMillisecond)
-            ->UseManualTime();
+    if (libs.baseline.api != nullptr) {
+        std::cout << "Baseline: " << libs.baseline.path << "\n";
     }
 
-    SummaryReporter reporter({"x_floor", "floor_ms", "peak_B_rec", "peak_x_in", "in_MB"}, targets());
+    for (const Shape& shape : kShapes) {
+        for (bool decoding : {false, true}) {
+            benchmark::RegisterBenchmark(case_name(shape, decoding ? "decode" : "encode").c_str(), record_case,
+                                         &libs, shape, decoding)
+                ->Unit(benchmark::kMillisecond)
+                ->UseManualTime();
+        }
+    }
+
+    SummaryReporter reporter({"x_floor", "floor_ms", "peak_B_rec", "peak_x_in", "in_MB"},
+                             targets(libs.baseline.api != nullptr));
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

@@ -100,14 +100,30 @@ void SummaryReporter::ReportRuns(const std::vector<Run>& runs) {
         if (!median && !single) {
             continue;
         }
+        Table& table = median ? medians_ : singles_;
         Row row;
         row.name = base_name(run);
         row.seconds = run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
         row.repetitions = run.repetitions;
+        Row baseline;
+        baseline.name = row.name + kBaselineSuffix;
+        baseline.repetitions = run.repetitions;
+        bool has_baseline = false;
+        const std::string prefix = kBaselinePrefix;
         for (const auto& [key, value] : run.counters) {
-            row.counters[key] = value.value;
+            if (key.compare(0, prefix.size(), prefix) != 0) {
+                row.counters[key] = value.value;
+            } else if (key == prefix + "seconds") {
+                baseline.seconds = value.value;
+                has_baseline = true;
+            } else {
+                baseline.counters[key.substr(prefix.size())] = value.value;
+            }
         }
-        (median ? medians_ : singles_).put(std::move(row));
+        table.put(std::move(row));
+        if (has_baseline) {
+            table.put(std::move(baseline));
+        }
     }
 }
 
@@ -161,10 +177,14 @@ void SummaryReporter::Finalize() {
                 continue;
             }
             out << format_value(*value);
-            if (!std::isnan(t.at_most)) {
+            for (const auto& [bound, at_most] : {std::pair(t.at_most, true), std::pair(t.at_least, false)}) {
+                if (std::isnan(bound)) {
+                    continue;
+                }
+                const bool met = at_most ? *value <= bound : *value >= bound;
                 char goal[64];
-                std::snprintf(goal, sizeof goal, "   target <= %.3g: %s", t.at_most,
-                              *value <= t.at_most ? "met" : "MISSED");
+                std::snprintf(goal, sizeof goal, "   target %s %.3g: %s", at_most ? "<=" : ">=", bound,
+                              met ? "met" : "MISSED");
                 out << goal;
             }
             out << '\n';

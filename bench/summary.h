@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <map>
 #include <optional>
 #include <string>
@@ -40,9 +41,19 @@ std::optional<double> counter(const Table& table, const std::string& name, const
 struct Target {
     std::string label;
     std::function<std::optional<double>(const Table&)> value;
-    // The value meets the target when it is at most this; NaN: shown only.
+    // The value meets the target when it is at most `at_most` and at least
+    // `at_least`; NaN leaves that side open, both NaN: shown only.
     double at_most;
+    double at_least = std::numeric_limits<double>::quiet_NaN();
 };
+
+// A case that times a second library in the same iterations as the first
+// reports the second's figures as counters named with kBaselinePrefix
+// ("baseline.x_floor"), its time per call as kBaselinePrefix + "seconds". The
+// summary gives them a row of their own, named as the case plus
+// kBaselineSuffix, with the prefix taken off.
+inline constexpr const char* kBaselinePrefix = "baseline.";
+inline constexpr const char* kBaselineSuffix = " (baseline)";
 
 class SummaryReporter : public benchmark::ConsoleReporter {
 public:

@@ -3,6 +3,10 @@
 #
 #   scripts/bench.sh             every case 5 times; prints a table of medians
 #   scripts/bench.sh --smoke     every case once, briefly (CI); times mean nothing
+#   scripts/bench.sh --baseline REV
+#                                also builds libpel_arm64 at commit REV
+#                                (scripts/baseline.sh) and times the record-set
+#                                cases against it, both loaded in one process
 #   scripts/bench.sh ARGS...     further arguments go to both programs, e.g.
 #                                --benchmark_filter=records/encode
 #
@@ -12,12 +16,32 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 smoke=0
+baseline=
 args=()
-for arg in "$@"; do
-  if [ "$arg" = "--smoke" ]; then smoke=1; else args+=("$arg"); fi
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --smoke) smoke=1 ;;
+    --baseline)
+      if [ $# -lt 2 ]; then
+        echo "bench.sh: --baseline needs a revision" >&2
+        exit 2
+      fi
+      baseline=$2
+      shift
+      ;;
+    --baseline=*) baseline=${1#--baseline=} ;;
+    *) args+=("$1") ;;
+  esac
+  shift
 done
 
 scripts/setup.sh libbenchmark-dev
+
+baseline_flags=()
+if [ -n "$baseline" ]; then
+  baseline_lib=$(scripts/baseline.sh "$baseline")
+  baseline_flags=(--pel_baseline="$baseline_lib")
+fi
 
 jobs=$(nproc)
 cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DPEL_BUILD_BENCH=ON >/dev/null
@@ -36,13 +60,18 @@ fi
 echo
 echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//') ($(nproc) logical CPUs)"
 echo "Load average before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
+if [ -n "$baseline" ]; then
+  echo "Baseline: libpel_arm64 at $(git rev-parse --short "$baseline^{commit}") ($baseline_lib)"
+fi
 
 status=0
 for program in pel_bench_vectors pel_bench_records; do
   echo
   echo "### $program"
   log=$results/$program.txt
-  if ! "$bin/$program" "${run_flags[@]}" ${args[@]+"${args[@]}"} \
+  extra=()
+  if [ "$program" = pel_bench_records ]; then extra=(${baseline_flags[@]+"${baseline_flags[@]}"}); fi
+  if ! "$bin/$program" "${run_flags[@]}" ${extra[@]+"${extra[@]}"} ${args[@]+"${args[@]}"} \
       --benchmark_out="$results/$program.json" --benchmark_out_format=json >"$log"; then
     status=1
   fi
