@@ -321,11 +321,11 @@ std::optional<OutputText> encode_in_one_pass(const Pelmo& codec, std::string_vie
     return declining([&]() -> std::optional<OutputText> {
         Reader reader(text);
         RecordEncoder encoder(codec);
-        Vector v(codec.dim());
         OutputText out(expected_output_size(text));
         out.append('[');
         reader.expect('[');
         if (!reader.take(']')) {
+            Vector v(codec.dim());
             bool first = true;
             do {
                 const Members m = reader.record([&](Reader& r) { r.numbers(v, false); });
