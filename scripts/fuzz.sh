@@ -13,7 +13,7 @@ scripts/setup.sh clang libclang-rt-14-dev
 
 build=build/fuzz
 seconds=${PEL_FUZZ_SECONDS:-60}
-all_targets=(encode decode decode_vector sealed_open base64_decode hex_decode key_field)
+all_targets=(encode decode routes decode_vector sealed_open base64_decode hex_decode key_field)
 if [ "$#" -gt 0 ]; then targets=("$@"); else targets=("${all_targets[@]}"); fi
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -33,7 +33,7 @@ for target in "${targets[@]}"; do
   options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1
            -artifact_prefix="$work/artifacts/")
   case "$target" in
-    encode | decode) options+=(-dict=fuzz/json.dict) ;;
+    encode | decode | routes) options+=(-dict=fuzz/json.dict) ;;
   esac
   # Every failed call writes a line to stderr; -close_fd_mask=2 silences the
   # target's stderr while the fuzzer and sanitizer reports still get through.
