@@ -99,16 +99,13 @@ public:
                 vector(*this);
                 members.vector = true;
             } else if (name == "id") {
-                members.id = value();
+                replace(members.id, value());
             } else if (name == "filter") {
-                members.filter = value();
+                replace(members.filter, value());
             } else if (name == "meta") {
-                members.meta = value();
+                replace(members.meta, value());
             } else {
-                // Skipped, but it must be JSON as much as the rest.
-                if (!json::accept(value())) {
-                    throw Declined{};
-                }
+                require_json(value());
             }
         } while (take(','));
         expect('}');
@@ -136,6 +133,21 @@ public:
     }
 
 private:
+    // A value the codec never reads, skipped or replaced by a later member of
+    // the same name, must be JSON as much as the rest of the text.
+    static void require_json(std::string_view value) {
+        if (!json::accept(value)) {
+            throw Declined{};
+        }
+    }
+
+    static void replace(std::string_view& member, std::string_view value) {
+        if (!member.empty()) {
+            require_json(member);
+        }
+        member = value;
+    }
+
     // A member name without escapes or non-ASCII bytes.
     std::string_view member_name() {
         expect('"');
@@ -150,9 +162,14 @@ private:
     }
 
     // The text of one value, found by its brackets and quotes alone; the JSON
-    // library checks the rest when it reads the value.
+    // library checks the rest when it reads the value. That reading sees the
+    // value as a text of its own, so whatever such a text may begin with and a
+    // value inside a document may not (a byte order mark) is refused here.
     std::string_view value() {
         const char* first = p_;
+        if (p_ == end_ || std::strchr("\"{[-0123456789tfn", *p_) == nullptr || *p_ == '\0') {
+            throw Declined{};
+        }
         std::size_t depth = 0;
         do {
             if (p_ == end_) {
