@@ -99,7 +99,7 @@ char* OutputText::release() {
 }
 
 char* to_output_text(std::string_view text) {
-    OutputText out;
+    OutputText out(text.size() + 1);  // with the NUL: no growth on release
     out.append(text);
     return out.release();
 }

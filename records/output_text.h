@@ -14,7 +14,7 @@ namespace Pelmora {
 class OutputText {
 public:
     OutputText() = default;
-    explicit OutputText(std::size_t expected_size) { reserve(expected_size); }
+    explicit OutputText(std::size_t expected_size) { reserve_more(expected_size); }
     OutputText(OutputText&& other) noexcept
         : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
         other.data_ = nullptr;
