@@ -105,10 +105,11 @@ private:
     int rounds_;
     // hardware: the encryption round keys as 16-byte blocks, then those of the
     // equivalent inverse cipher, which the decryption instructions expect.
-    // portable: each round key as eight bit planes (see aes_portable.cpp).
+    // portable: each round key as eight bit planes (see aes_portable.cpp), for
+    // encryption, then for decryption.
     union {
         alignas(16) unsigned char blocks[2 * kMaxRoundKeys][16];
-        std::uint32_t planes[kMaxRoundKeys][8];
+        std::uint64_t planes[2 * kMaxRoundKeys][8];
     } keys_;
 };
 

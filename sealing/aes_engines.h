@@ -12,10 +12,11 @@ namespace plusaes::detail {
 // key_size already checked.
 void expand_key_into(const unsigned char* key, int key_size, State* round_keys);
 
-// Portable engine: round keys as bit planes, eight words per round key.
-void portable_prepare(const State* round_keys, int rounds, std::uint32_t (*planes)[8]);
-void portable_encrypt(const std::uint32_t (*planes)[8], int rounds, const unsigned char* in, unsigned char* out);
-void portable_decrypt(const std::uint32_t (*planes)[8], int rounds, const unsigned char* in, unsigned char* out);
+// Portable engine: round keys as bit planes, eight words per round key; writes
+// 2 * (rounds + 1) of them, those of encryption, then those of decryption.
+void portable_prepare(const State* round_keys, int rounds, std::uint64_t (*planes)[8]);
+void portable_encrypt(const std::uint64_t (*planes)[8], int rounds, const unsigned char* in, unsigned char* out);
+void portable_decrypt(const std::uint64_t (*planes)[8], int rounds, const unsigned char* in, unsigned char* out);
 
 // Hardware engine; hardware_supported() is false wherever the build has none.
 bool hardware_supported();

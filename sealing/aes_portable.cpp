@@ -6,9 +6,8 @@
 // GF(16), and the change of basis into and out of the tower is folded with the
 // affine step into two 8x8 bit matrices, derived below at compile time.
 //
-// Bit planes: eight 32-bit words, word b holding bit b of each byte. In a block,
-// byte j (row j mod 4 of column j / 4) is bit j; bits 16 to 31 hold a second
-// block, so that two independent blocks cost one pass.
+// Bit planes: eight words, word b holding bit b of each byte. In a block, byte
+// j (row j mod 4 of column j / 4) is bit j of a 16-bit plane.
 #include <cstddef>
 #include <cstdint>
 #include <stdexcept>
@@ -147,39 +146,48 @@ constexpr unsigned kInverseInConstant = apply(kInverseIn, kAffineConstant);
 
 // --- Bit-plane arithmetic ---------------------------------------------------
 
-using Planes = std::uint32_t[8];
+using Plane = std::uint64_t;
+using Planes = Plane[8];
+
+// The rounds are a few hundred word operations on registers; a call between
+// the steps would spill them.
+#if defined(__GNUC__) || defined(__clang__)
+#define PEL_PLANES_INLINE inline __attribute__((always_inline))
+#else
+#define PEL_PLANES_INLINE inline
+#endif
 
 template <Matrix M, int Row, std::size_t... Column>
-inline std::uint32_t matrix_row(const std::uint32_t* in, std::index_sequence<Column...>) {
-    return (0u ^ ... ^ (((M >> (8 * Row + Column)) & 1) != 0 ? in[Column] : 0u));
+PEL_PLANES_INLINE Plane matrix_row(const Plane* in, std::index_sequence<Column...>) {
+    return (Plane{0} ^ ... ^ (((M >> (8 * Row + Column)) & 1) != 0 ? in[Column] : Plane{0}));
 }
 
 template <Matrix M, std::size_t... Row>
-inline void apply_planes(const std::uint32_t* in, std::uint32_t* out, std::index_sequence<Row...>) {
+PEL_PLANES_INLINE void apply_planes(const Plane* in, Plane* out, std::index_sequence<Row...>) {
     ((out[Row] = matrix_row<M, Row>(in, std::make_index_sequence<8>{})), ...);
 }
 
 template <Matrix M>
-inline void apply_planes(const std::uint32_t* in, std::uint32_t* out) {
+PEL_PLANES_INLINE void apply_planes(const Plane* in, Plane* out) {
     apply_planes<M>(in, out, std::make_index_sequence<8>{});
 }
 
 template <unsigned Constant>
-inline void add_constant(std::uint32_t* planes) {
+PEL_PLANES_INLINE void add_constant(Plane* planes) {
     for (int b = 0; b < 8; ++b) {
         if ((Constant >> b) & 1) planes[b] = ~planes[b];
     }
 }
 
-// Products, squares and inverses in GF(16) of four planes each.
-inline void gf16_mul_planes(const std::uint32_t* a, const std::uint32_t* b, std::uint32_t* out) {
-    const std::uint32_t c0 = a[0] & b[0];
-    const std::uint32_t c1 = (a[0] & b[1]) ^ (a[1] & b[0]);
-    const std::uint32_t c2 = (a[0] & b[2]) ^ (a[1] & b[1]) ^ (a[2] & b[0]);
-    const std::uint32_t c3 = (a[0] & b[3]) ^ (a[1] & b[2]) ^ (a[2] & b[1]) ^ (a[3] & b[0]);
-    const std::uint32_t c4 = (a[1] & b[3]) ^ (a[2] & b[2]) ^ (a[3] & b[1]);
-    const std::uint32_t c5 = (a[2] & b[3]) ^ (a[3] & b[2]);
-    const std::uint32_t c6 = a[3] & b[3];
+// Products and inverses in GF(16) of four planes each.
+PEL_PLANES_INLINE void gf16_mul_planes(const Plane* a, const Plane* b, Plane* out) {
+    const Plane c0 = a[0] & b[0];
+    const Plane c1 = (a[0] & b[1]) ^ (a[1] & b[0]);
+    const Plane c2 = (a[0] & b[2]) ^ (a[1] & b[1]) ^ (a[2] & b[0]);
+    const Plane c3 = (a[0] & b[3]) ^ (a[1] & b[2]) ^ (a[2] & b[1]) ^ (a[3] & b[0]);
+    const Plane c4 = (a[1] & b[3]) ^ (a[2] & b[2]) ^ (a[3] & b[1]);
+    const Plane c5 = (a[2] & b[3]) ^ (a[3] & b[2]);
+    const Plane c6 = a[3] & b[3];
     // z^4 = z + 1, z^5 = z^2 + z, z^6 = z^3 + z^2.
     out[0] = c0 ^ c4;
     out[1] = c1 ^ c4 ^ c5;
@@ -187,28 +195,22 @@ inline void gf16_mul_planes(const std::uint32_t* a, const std::uint32_t* b, std:
     out[3] = c3 ^ c6;
 }
 
-inline void gf16_square_planes(const std::uint32_t* a, std::uint32_t* out) {
-    out[0] = a[0] ^ a[2];
-    out[1] = a[2];
-    out[2] = a[1] ^ a[3];
-    out[3] = a[3];
-}
-
-// d^14 = d^-1, and 0 for 0.
-inline void gf16_invert_planes(const std::uint32_t* d, std::uint32_t* out) {
-    std::uint32_t d2[4], d3[4], d6[4], d12[4];
-    gf16_square_planes(d, d2);
-    gf16_mul_planes(d2, d, d3);
-    gf16_square_planes(d3, d6);
-    gf16_square_planes(d6, d12);
-    gf16_mul_planes(d12, d2, out);
+// The algebraic normal form of d^14 = d^-1 (0 for 0), bit by bit.
+PEL_PLANES_INLINE void gf16_invert_planes(const Plane* d, Plane* out) {
+    const Plane d01 = d[0] & d[1], d02 = d[0] & d[2], d12 = d[1] & d[2];
+    const Plane d03 = d[0] & d[3], d13 = d[1] & d[3], d23 = d[2] & d[3];
+    const Plane d012 = d01 & d[2], d123 = d12 & d[3], d013 = d01 & d[3], d023 = d02 & d[3];
+    out[0] = d[0] ^ d[1] ^ d[2] ^ d[3] ^ d02 ^ d12 ^ d012 ^ d123;
+    out[1] = d01 ^ d02 ^ d12 ^ d[3] ^ d13 ^ d013;
+    out[2] = d01 ^ d02 ^ d[2] ^ d[3] ^ d03 ^ d023;
+    out[3] = d[1] ^ d[2] ^ d[3] ^ d03 ^ d13 ^ d23 ^ d123;
 }
 
 // (a1 y + a0)^-1 = (a1 y + a0 + a1) / (a1^2 lambda + a1 a0 + a0^2), 0 for 0.
-inline void tower_invert_planes(std::uint32_t* t) {
-    const std::uint32_t* a0 = t;
-    const std::uint32_t* a1 = t + 4;
-    std::uint32_t cross[4], linear[8], d[4], d_inv[4], sum[4], out0[4], out1[4];
+PEL_PLANES_INLINE void tower_invert_planes(Plane* t) {
+    const Plane* a0 = t;
+    const Plane* a1 = t + 4;
+    Plane cross[4], linear[8], d[4], d_inv[4], sum[4], out0[4], out1[4];
     gf16_mul_planes(a0, a1, cross);
     apply_planes<kNorm>(t, linear);
     for (int i = 0; i < 4; ++i) {
@@ -224,7 +226,7 @@ inline void tower_invert_planes(std::uint32_t* t) {
     }
 }
 
-inline void sbox_planes(std::uint32_t* x) {
+PEL_PLANES_INLINE void sbox_planes(Plane* x) {
     Planes t;
     apply_planes<kToTower>(x, t);
     tower_invert_planes(t);
@@ -232,7 +234,7 @@ inline void sbox_planes(std::uint32_t* x) {
     add_constant<kAffineConstant>(x);
 }
 
-inline void inv_sbox_planes(std::uint32_t* x) {
+PEL_PLANES_INLINE void inv_sbox_planes(Plane* x) {
     Planes t;
     apply_planes<kInverseIn>(x, t);
     add_constant<kInverseInConstant>(t);
@@ -264,76 +266,92 @@ std::uint64_t transpose8(std::uint64_t x) {
     return x;
 }
 
-// Sixteen bytes into bits `shift` to `shift` + 15 of the planes.
-void add_block_to_planes(const unsigned char* block, int shift, std::uint32_t* planes) {
+void block_to_planes(const unsigned char* block, Plane* planes) {
     const std::uint64_t low = transpose8(load64(block));
     const std::uint64_t high = transpose8(load64(block + 8));
     for (int b = 0; b < 8; ++b) {
-        const std::uint32_t plane = static_cast<std::uint32_t>((low >> (8 * b)) & 0xFF) |
-                                    static_cast<std::uint32_t>((high >> (8 * b)) & 0xFF) << 8;
-        planes[b] |= plane << shift;
+        const Plane plane = ((low >> (8 * b)) & 0xFF) | ((high >> (8 * b)) & 0xFF) << 8;
+        planes[b] = plane * 0x0001000100010001u;
     }
 }
 
-void block_from_planes(const std::uint32_t* planes, int shift, unsigned char* block) {
+// Row r of column c is taken from column c + skew r, where the rounds left it.
+void block_from_planes(const Plane* planes, int skew, unsigned char* block) {
     std::uint64_t low = 0, high = 0;
     for (int b = 0; b < 8; ++b) {
-        low |= static_cast<std::uint64_t>((planes[b] >> shift) & 0xFF) << (8 * b);
-        high |= static_cast<std::uint64_t>((planes[b] >> (shift + 8)) & 0xFF) << (8 * b);
+        low |= (planes[b] & 0xFF) << (8 * b);
+        high |= ((planes[b] >> 8) & 0xFF) << (8 * b);
     }
-    store64(transpose8(low), block);
-    store64(transpose8(high), block + 8);
+    unsigned char skewed[16];
+    store64(transpose8(low), skewed);
+    store64(transpose8(high), skewed + 8);
+    for (int c = 0; c < 4; ++c) {
+        for (int r = 0; r < 4; ++r) {
+            block[4 * c + r] = skewed[4 * ((c + skew * r) & 3) + r];
+        }
+    }
 }
 
 // A word's four bytes into bits 0 to 3 of the planes, and back.
-void word_to_planes(std::uint32_t word, std::uint32_t* planes) {
+void word_to_planes(std::uint32_t word, Plane* planes) {
     const std::uint64_t t = transpose8(word);
-    for (int b = 0; b < 8; ++b) planes[b] = static_cast<std::uint32_t>(t >> (8 * b)) & 0x0F;
+    for (int b = 0; b < 8; ++b) planes[b] = (t >> (8 * b)) & 0x0F;
 }
 
-std::uint32_t word_from_planes(const std::uint32_t* planes) {
+std::uint32_t word_from_planes(const Plane* planes) {
     std::uint64_t t = 0;
-    for (int b = 0; b < 8; ++b) t |= static_cast<std::uint64_t>(planes[b] & 0x0F) << (8 * b);
+    for (int b = 0; b < 8; ++b) t |= (planes[b] & 0x0F) << (8 * b);
     return static_cast<std::uint32_t>(transpose8(t));
 }
 
 // --- Rounds on planes -----------------------------------------------------------
+//
+// A block's plane is 16 bits, held four times over in the 64-bit word, so that
+// turning the word turns every copy: bit j takes bit j + s (mod 16).
+//
+// ShiftRows is not done between rounds. After k rounds without it, row r of
+// column c stands in column c + k r (mod 4), the skew k; the column mixing
+// reads its rows where they stand, and each round key is stored in the skew of
+// its round. The bytes are put back in place as the block is stored.
 
-// Column c of each block takes column c + n (mod 4): each 16-bit half turns
-// right by 4n bits.
-inline std::uint32_t take_columns(std::uint32_t p, int n) {
-    const int s = 4 * n;
-    const std::uint32_t low = (0xFFFFu >> s) * 0x00010001u;
-    return ((p >> s) & low) | ((p << (16 - s)) & ~low);
-}
-
-// Row r of each column takes row r + 1, or r + 2 (mod 4).
-inline std::uint32_t next_row(std::uint32_t p) {
-    return ((p >> 1) & 0x77777777u) | ((p << 3) & 0x88888888u);
-}
-inline std::uint32_t row_after_next(std::uint32_t p) {
-    return ((p >> 2) & 0x33333333u) | ((p << 2) & 0xCCCCCCCCu);
-}
-
-inline void shift_rows_planes(std::uint32_t* planes) {
-    for (int b = 0; b < 8; ++b) {
-        const std::uint32_t p = planes[b];
-        planes[b] = (p & 0x11111111u) | take_columns(p & 0x22222222u, 1) | take_columns(p & 0x44444444u, 2) |
-                    take_columns(p & 0x88888888u, 3);
+template <int S>
+PEL_PLANES_INLINE Plane turn(Plane p) {
+    constexpr int s = ((S % 16) + 16) % 16;
+    if constexpr (s == 0) {
+        return p;
+    } else {
+        return (p >> s) | (p << (64 - s));
     }
 }
 
-inline void inv_shift_rows_planes(std::uint32_t* planes) {
+constexpr Plane kRow0 = 0x1111111111111111u;
+constexpr Plane kRows01 = 0x3333333333333333u;
+constexpr Plane kRows012 = 0x7777777777777777u;
+
+// Row r takes row r + 1, or r + 2 (mod 4), of its own column in skew K: that
+// row stands K columns on (4K bits), and past row 3 one column back (4 bits).
+template <int K>
+PEL_PLANES_INLINE Plane next_row(Plane p) {
+    return (turn<4 * K + 1>(p) & kRows012) | (turn<4 * K - 3>(p) & ~kRows012);
+}
+
+template <int K>
+PEL_PLANES_INLINE Plane row_after_next(Plane p) {
+    return (turn<8 * K + 2>(p) & kRows01) | (turn<8 * K - 2>(p) & ~kRows01);
+}
+
+// InvShiftRows: column c takes column c - r in row r, which raises the skew by
+// one. Only the round keys are moved so.
+PEL_PLANES_INLINE void inv_shift_rows_planes(Plane* planes) {
     for (int b = 0; b < 8; ++b) {
-        const std::uint32_t p = planes[b];
-        planes[b] = (p & 0x11111111u) | take_columns(p & 0x22222222u, 3) | take_columns(p & 0x44444444u, 2) |
-                    take_columns(p & 0x88888888u, 1);
+        const Plane p = planes[b];
+        planes[b] = (p & kRow0) | turn<12>(p & (kRow0 << 1)) | turn<8>(p & (kRow0 << 2)) | turn<4>(p & (kRow0 << 3));
     }
 }
 
 // Doubling in GF(2^8): bit 7 leaves and comes back as 0x1B.
-inline void double_planes(const std::uint32_t* in, std::uint32_t* out) {
-    const std::uint32_t top = in[7];
+PEL_PLANES_INLINE void double_planes(const Plane* in, Plane* out) {
+    const Plane top = in[7];
     out[7] = in[6];
     out[6] = in[5];
     out[5] = in[4];
@@ -346,48 +364,81 @@ inline void double_planes(const std::uint32_t* in, std::uint32_t* out) {
 
 // Row r becomes 2 b_r + 3 b_{r+1} + b_{r+2} + b_{r+3}, written with
 // t_r = b_r + b_{r+1} as 2 t_r + t_r + b_r + t_{r+2}.
-inline void mix_columns_planes(std::uint32_t* planes) {
+template <int K>
+PEL_PLANES_INLINE void mix_columns_planes(Plane* planes) {
     Planes t, doubled;
-    for (int b = 0; b < 8; ++b) t[b] = planes[b] ^ next_row(planes[b]);
+    for (int b = 0; b < 8; ++b) t[b] = planes[b] ^ next_row<K>(planes[b]);
     double_planes(t, doubled);
-    for (int b = 0; b < 8; ++b) planes[b] ^= doubled[b] ^ t[b] ^ row_after_next(t[b]);
+    for (int b = 0; b < 8; ++b) planes[b] ^= doubled[b] ^ t[b] ^ row_after_next<K>(t[b]);
 }
 
 // InvMixColumns is MixColumns after adding 4 (b_r + b_{r+2}) to each row b_r.
-inline void inv_mix_columns_planes(std::uint32_t* planes) {
+template <int K>
+PEL_PLANES_INLINE void inv_mix_columns_planes(Plane* planes) {
     Planes sum, twice, four;
-    for (int b = 0; b < 8; ++b) sum[b] = planes[b] ^ row_after_next(planes[b]);
+    for (int b = 0; b < 8; ++b) sum[b] = planes[b] ^ row_after_next<K>(planes[b]);
     double_planes(sum, twice);
     double_planes(twice, four);
     for (int b = 0; b < 8; ++b) planes[b] ^= four[b];
-    mix_columns_planes(planes);
+    mix_columns_planes<K>(planes);
 }
 
-inline void add_round_key_planes(const std::uint32_t* key, std::uint32_t* planes) {
+struct MixColumns {
+    template <int K>
+    static PEL_PLANES_INLINE void run(Plane* planes) {
+        mix_columns_planes<K>(planes);
+    }
+};
+
+struct InvMixColumns {
+    template <int K>
+    static PEL_PLANES_INLINE void run(Plane* planes) {
+        inv_mix_columns_planes<K>(planes);
+    }
+};
+
+// The round's skew is public: a branch on it leaks nothing.
+template <class Step>
+void in_skew(int skew, Plane* planes) {
+    switch (skew & 3) {
+        case 0: Step::template run<0>(planes); break;
+        case 1: Step::template run<1>(planes); break;
+        case 2: Step::template run<2>(planes); break;
+        default: Step::template run<3>(planes); break;
+    }
+}
+
+PEL_PLANES_INLINE void add_round_key_planes(const Plane* key, Plane* planes) {
     for (int b = 0; b < 8; ++b) planes[b] ^= key[b];
 }
 
-void encrypt_planes(const std::uint32_t (*keys)[8], int rounds, std::uint32_t* planes) {
+// Round key k stands in skew k when encrypting and in skew k - rounds when
+// decrypting (the inverse cipher skips an InvShiftRows per round).
+int encryption_skew(int round) {
+    return round & 3;
+}
+
+int decryption_skew(int round, int rounds) {
+    return (round - rounds) & 3;
+}
+
+void encrypt_planes(const Plane (*keys)[8], int rounds, Plane* planes) {
     add_round_key_planes(keys[0], planes);
     for (int round = 1; round < rounds; ++round) {
         sbox_planes(planes);
-        shift_rows_planes(planes);
-        mix_columns_planes(planes);
+        in_skew<MixColumns>(encryption_skew(round), planes);
         add_round_key_planes(keys[round], planes);
     }
     sbox_planes(planes);
-    shift_rows_planes(planes);
     add_round_key_planes(keys[rounds], planes);
 }
 
-void decrypt_planes(const std::uint32_t (*keys)[8], int rounds, std::uint32_t* planes) {
+void decrypt_planes(const Plane (*keys)[8], int rounds, Plane* planes) {
     add_round_key_planes(keys[rounds], planes);
-    inv_shift_rows_planes(planes);
     inv_sbox_planes(planes);
     for (int round = rounds - 1; round >= 1; --round) {
         add_round_key_planes(keys[round], planes);
-        inv_mix_columns_planes(planes);
-        inv_shift_rows_planes(planes);
+        in_skew<InvMixColumns>(decryption_skew(round, rounds), planes);
         inv_sbox_planes(planes);
     }
     add_round_key_planes(keys[0], planes);
@@ -629,29 +680,31 @@ void xor_data(unsigned char* dst, const unsigned char* src) {
 
 // --- The portable engine ----------------------------------------------------
 
-void portable_prepare(const State* round_keys, int rounds, std::uint32_t (*planes)[8]) {
+void portable_prepare(const State* round_keys, int rounds, std::uint64_t (*planes)[8]) {
+    std::uint64_t (*decryption)[8] = planes + rounds + 1;
     for (int k = 0; k <= rounds; ++k) {
         unsigned char bytes[16];
         copy_state_to_bytes(round_keys[k], bytes);
-        for (int b = 0; b < 8; ++b) planes[k][b] = 0;
-        add_block_to_planes(bytes, 0, planes[k]);
-        add_block_to_planes(bytes, 16, planes[k]);
+        block_to_planes(bytes, planes[k]);
         Pelmora::sealing::secure_wipe(bytes, sizeof bytes);
+        for (int b = 0; b < 8; ++b) decryption[k][b] = planes[k][b];
+        for (int skew = 0; skew < encryption_skew(k); ++skew) inv_shift_rows_planes(planes[k]);
+        for (int skew = 0; skew < decryption_skew(k, rounds); ++skew) inv_shift_rows_planes(decryption[k]);
     }
 }
 
-void portable_encrypt(const std::uint32_t (*planes)[8], int rounds, const unsigned char* in, unsigned char* out) {
-    Planes state = {};
-    add_block_to_planes(in, 0, state);
+void portable_encrypt(const std::uint64_t (*planes)[8], int rounds, const unsigned char* in, unsigned char* out) {
+    Planes state;
+    block_to_planes(in, state);
     encrypt_planes(planes, rounds, state);
-    block_from_planes(state, 0, out);
+    block_from_planes(state, encryption_skew(rounds), out);
 }
 
-void portable_decrypt(const std::uint32_t (*planes)[8], int rounds, const unsigned char* in, unsigned char* out) {
-    Planes state = {};
-    add_block_to_planes(in, 0, state);
-    decrypt_planes(planes, rounds, state);
-    block_from_planes(state, 0, out);
+void portable_decrypt(const std::uint64_t (*planes)[8], int rounds, const unsigned char* in, unsigned char* out) {
+    Planes state;
+    block_to_planes(in, state);
+    decrypt_planes(planes + rounds + 1, rounds, state);
+    block_from_planes(state, decryption_skew(0, rounds), out);
 }
 
 }  // namespace plusaes::detail
