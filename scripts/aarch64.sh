@@ -15,3 +15,4 @@ cmake -S . -B build/aarch64 -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/toolchains/aarch64-linux-gnu.cmake"
 cmake --build build/aarch64 -j"$jobs"
 ctest --test-dir build/aarch64 --output-on-failure -j"$jobs"
+scripts/aes_engine.sh build/aarch64

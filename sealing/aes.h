@@ -4,6 +4,11 @@
 // Block layout: byte 4c + r of a block is row r of column c. A State holds the
 // four columns as words, little-endian: row 0 is the least significant byte of
 // each word, whatever the host's byte order.
+//
+// Nothing here indexes a table with, or branches on, a byte of the key or the
+// data: the host's key lives as long as its data, and timing must not leak it.
+// The one exception is the padding check of decrypt_cbc, whose outcome is the
+// status itself.
 #pragma once
 
 #include <cstdint>
@@ -27,9 +32,6 @@ struct State {
     std::uint32_t& operator[](int index) { return words[index]; }
     const std::uint32_t& operator[](int index) const { return words[index]; }
 };
-
-extern const unsigned char kSbox[256];
-extern const unsigned char kInvSbox[256];
 
 // Doubling and product in GF(2^8) modulo x^8 + x^4 + x^3 + x + 1.
 unsigned char mul2(unsigned char x);
@@ -59,10 +61,65 @@ void inv_shift_rows(State& state);
 void mix_columns(State& state);
 void inv_mix_columns(State& state);
 
-// One 16-byte block each way; `in` and `out` may be the same bytes. The
-// round-key sequence must come from expand_key.
+// One 16-byte block each way, one step at a time: the plain route the engines
+// below are held to. `in` and `out` may be the same bytes. The round-key
+// sequence must come from expand_key.
 void encrypt_state(const std::vector<State>& round_keys, const unsigned char* in, unsigned char* out);
 void decrypt_state(const std::vector<State>& round_keys, const unsigned char* in, unsigned char* out);
+
+// How KeySchedule runs the cipher. portable is plain C++ (a bitsliced S-box);
+// hardware is AES-NI on x86-64 or the Armv8 AES instructions on aarch64, where
+// the build has it (PEL_HARDWARE_AES) and the CPU has the instructions.
+enum class Engine { portable, hardware };
+
+bool engine_available(Engine engine);
+// The engine every KeySchedule uses unless told otherwise: the hardware where
+// available, chosen once, when the library is loaded.
+Engine selected_engine();
+// "portable (bitsliced)", "AES-NI", "Armv8 AES", or "hardware (not built)".
+const char* engine_name(Engine engine);
+
+// The round keys of one key, expanded once, in the form its engine uses, and
+// wiped when the schedule goes. key_size must be 16, 24 or 32 (otherwise
+// std::invalid_argument "Invalid key size" before the key is read); an engine
+// that is not available falls back to the portable one.
+class KeySchedule {
+public:
+    KeySchedule(const unsigned char* key, int key_size, Engine engine = selected_engine());
+    ~KeySchedule();
+    KeySchedule(const KeySchedule&) = delete;
+    KeySchedule& operator=(const KeySchedule&) = delete;
+
+    Engine engine() const { return engine_; }
+    int key_size() const { return key_size_; }
+
+    // One 16-byte block each way; `in` and `out` may be the same bytes.
+    void encrypt_block(const unsigned char* in, unsigned char* out) const;
+    void decrypt_block(const unsigned char* in, unsigned char* out) const;
+
+private:
+    static constexpr int kMaxRoundKeys = 15;
+
+    Engine engine_;
+    int key_size_;
+    int rounds_;
+    // hardware: the encryption round keys as 16-byte blocks, then those of the
+    // equivalent inverse cipher, which the decryption instructions expect.
+    // portable: each round key as eight bit planes (see aes_portable.cpp), for
+    // encryption, then for decryption.
+    union {
+        alignas(16) unsigned char blocks[2 * kMaxRoundKeys][16];
+        std::uint64_t planes[2 * kMaxRoundKeys][8];
+    } keys_;
+};
+
+// encrypt_cbc and decrypt_cbc below under an expanded key, with the same
+// argument checks, results and statuses; the key size checked is the schedule's.
+int encrypt_cbc(const KeySchedule& keys, const unsigned char* data, std::uint64_t data_size,
+                const unsigned char (*iv)[16], unsigned char* encrypted, std::uint64_t encrypted_size, bool pads);
+int decrypt_cbc(const KeySchedule& keys, const unsigned char* data, std::uint64_t data_size,
+                const unsigned char (*iv)[16], unsigned char* decrypted, std::uint64_t decrypted_size,
+                std::uint64_t* pad_count);
 
 // dst[i] ^= src[i] for the 16 bytes of a block.
 void xor_data(unsigned char* dst, const unsigned char* src);

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "sealing/aes.h"
 #include "sealing/compression.h"
+#include "sealing/wipe.h"
 
 namespace Pelmora {
 
@@ -22,6 +24,8 @@ public:
     // followed by the key's digit and byte counts unless the pairs give 16, 24
     // or 32 bytes.
     explicit AES_CBC(const std::string& codec_key);
+    // Wipes the key bytes and the key schedule.
+    ~AES_CBC();
 
     // Compresses, encrypts under a fresh IV, armours. Failures are
     // std::runtime_error ("Compression failed with error: N", "Encryption failed.").
@@ -36,11 +40,14 @@ public:
     // Fills iv_bytes with 16 bytes from the system random device.
     void init_iv();
 
-    std::vector<unsigned char> key_bytes;
+    // Wiped whenever its storage is given back.
+    std::vector<unsigned char, sealing::WipingAllocator<unsigned char>> key_bytes;
     // IV of the last encrypt, or what the last decrypt read from its IV part.
     std::vector<unsigned char> iv_bytes;
 
 private:
+    // Expanded once, by the constructor: one object seals every record of a call.
+    std::unique_ptr<plusaes::detail::KeySchedule> keys_;
     // Made on first use and kept for the object's life: one object serves all
     // the records of a call, and these cost more to set up than to use.
     std::unique_ptr<std::random_device> device_;

@@ -89,24 +89,45 @@ Bytes raw_encrypt(const Bytes& plaintext) {
     return out;
 }
 
+// The public functions on the selected engine, then the schedule-based ones
+// on each engine.
 TEST(SealingCbc, Sp80038aVectors) {
+    using plusaes::detail::Engine;
     const Bytes plaintext = from_hex(kPlaintext38A);
-    for (const CbcVector& v : kSp80038a) {
-        SCOPED_TRACE(v.name);
-        const Bytes key = from_hex(v.key);
-        Bytes encrypted(plaintext.size() + 8, kJunk);
-        ASSERT_EQ(plusaes::encrypt_cbc(plaintext.data(), plaintext.size(), key.data(), key.size(), &kIv38A,
-                                       encrypted.data(), encrypted.size(), false),
-                  plusaes::status_ok);
-        EXPECT_EQ(to_hex(Bytes(encrypted.begin(), encrypted.begin() + 64)), v.ciphertext);
-        EXPECT_EQ(Bytes(encrypted.begin() + 64, encrypted.end()), Bytes(8, kJunk)) << "wrote past the ciphertext";
+    struct Route {
+        std::string name;
+        Engine engine;
+        bool public_functions;
+    };
+    std::vector<Route> routes = {{"encrypt_cbc/decrypt_cbc", plusaes::detail::selected_engine(), true}};
+    for (const Engine engine : sealing_test::available_engines()) {
+        routes.push_back({plusaes::detail::engine_name(engine), engine, false});
+    }
+    for (const Route& route : routes) {
+        for (const CbcVector& v : kSp80038a) {
+            SCOPED_TRACE(std::string(v.name) + " on " + route.name);
+            const Bytes key = from_hex(v.key);
+            const plusaes::detail::KeySchedule keys(key.data(), static_cast<int>(key.size()), route.engine);
+            Bytes encrypted(plaintext.size() + 8, kJunk);
+            ASSERT_EQ(route.public_functions
+                          ? plusaes::encrypt_cbc(plaintext.data(), plaintext.size(), key.data(), key.size(), &kIv38A,
+                                                 encrypted.data(), encrypted.size(), false)
+                          : plusaes::detail::encrypt_cbc(keys, plaintext.data(), plaintext.size(), &kIv38A,
+                                                         encrypted.data(), encrypted.size(), false),
+                      plusaes::status_ok);
+            EXPECT_EQ(to_hex(Bytes(encrypted.begin(), encrypted.begin() + 64)), v.ciphertext);
+            EXPECT_EQ(Bytes(encrypted.begin() + 64, encrypted.end()), Bytes(8, kJunk)) << "wrote past the ciphertext";
 
-        const Bytes ciphertext = from_hex(v.ciphertext);
-        Bytes decrypted(ciphertext.size(), kJunk);
-        ASSERT_EQ(plusaes::decrypt_cbc(ciphertext.data(), ciphertext.size(), key.data(), key.size(), &kIv38A,
-                                       decrypted.data(), decrypted.size(), nullptr),
-                  plusaes::status_ok);
-        EXPECT_EQ(to_hex(decrypted), kPlaintext38A);
+            const Bytes ciphertext = from_hex(v.ciphertext);
+            Bytes decrypted(ciphertext.size(), kJunk);
+            ASSERT_EQ(route.public_functions
+                          ? plusaes::decrypt_cbc(ciphertext.data(), ciphertext.size(), key.data(), key.size(), &kIv38A,
+                                                 decrypted.data(), decrypted.size(), nullptr)
+                          : plusaes::detail::decrypt_cbc(keys, ciphertext.data(), ciphertext.size(), &kIv38A,
+                                                         decrypted.data(), decrypted.size(), nullptr),
+                      plusaes::status_ok);
+            EXPECT_EQ(to_hex(decrypted), kPlaintext38A);
+        }
     }
 }
 

@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "sealing/aes.h"
+
 namespace sealing_test {
 
 using Bytes = std::vector<unsigned char>;
@@ -58,6 +60,21 @@ inline std::mt19937 seeded_engine(std::uint32_t seed) {
     std::cout << "[ seed     ] " << ::testing::UnitTest::GetInstance()->current_test_info()->name() << " uses seed "
               << seed << std::endl;
     return std::mt19937(seed);
+}
+
+// The cipher engines this build and CPU can run, portable first. Known answers
+// loop over them, so each engine is held to them where it exists; the note
+// says which ran.
+inline std::vector<plusaes::detail::Engine> available_engines() {
+    using plusaes::detail::Engine;
+    std::vector<Engine> engines = {Engine::portable};
+    if (plusaes::detail::engine_available(Engine::hardware)) {
+        engines.push_back(Engine::hardware);
+    } else {
+        std::cout << "[ engine   ] " << plusaes::detail::engine_name(Engine::hardware)
+                  << " unavailable: portable engine only" << std::endl;
+    }
+    return engines;
 }
 
 }  // namespace sealing_test
