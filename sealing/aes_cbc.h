@@ -6,7 +6,6 @@
 #pragma once
 
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,9 @@
 #include "sealing/wipe.h"
 
 namespace Pelmora {
+
+// The system random device, read through a buffer (sealing/aes_cbc.cpp).
+class RandomDevice;
 
 class AES_CBC {
 public:
@@ -50,7 +52,7 @@ private:
     std::unique_ptr<plusaes::detail::KeySchedule> keys_;
     // Made on first use and kept for the object's life: one object serves all
     // the records of a call, and these cost more to set up than to use.
-    std::unique_ptr<std::random_device> device_;
+    std::unique_ptr<RandomDevice> device_;
     std::unique_ptr<Deflater> deflater_;
     std::unique_ptr<Inflater> inflater_;
 };
