@@ -10,8 +10,6 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>  // route_compare.h uses the whole library
-
 #include "fuzz/fuzz_support.h"
 #include "fuzz/routes_call.h"
 #include "tests/route_compare.h"
