@@ -5,9 +5,8 @@
 #include <stdexcept>
 #include <utility>
 
-#include <nlohmann/json.hpp>
-
 #include "common.h"
+#include "records/json.h"
 
 namespace pel_bench {
 namespace {

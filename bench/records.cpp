@@ -39,11 +39,10 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "common.h"
 #include "record_data.h"
 #include "library.h"
+#include "records/json.h"
 #include "summary.h"
 
 namespace pel_bench {

@@ -33,7 +33,10 @@ function(pel_add_shared target)
   target_include_directories(${target} INTERFACE
       $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
       $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
-  set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${ARG_OUTPUT_NAME})
+  # libpel_arm64.so.0.1.0, with the soname libpel_arm64.so.0 and the link name
+  # libpel_arm64.so as links to it (libpel_arm64.0.dylib on macOS).
+  set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${ARG_OUTPUT_NAME}
+                        VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
   if(APPLE)
     set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}.exports)
     list(TRANSFORM ARG_EXPORTS PREPEND "_" OUTPUT_VARIABLE mach_names)

@@ -9,11 +9,10 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "fuzz/fuzz_support.h"
 #include "fuzz/record_checks.h"
 #include "pel_arm64.h"
+#include "records/json.h"
 
 using nlohmann::json;
 using namespace pel_fuzz;

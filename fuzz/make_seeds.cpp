@@ -18,11 +18,10 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "fuzz/fuzz_support.h"
 #include "fuzz/routes_call.h"
 #include "pel_arm64.h"
+#include "records/json.h"
 #include "sealing/aes_cbc.h"
 
 namespace fs = std::filesystem;

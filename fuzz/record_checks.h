@@ -4,10 +4,9 @@
 #include <optional>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
 #include "fuzz/fuzz_support.h"
 #include "pel_arm64.h"
+#include "records/json.h"
 
 namespace pel_fuzz {
 

@@ -3,11 +3,10 @@
 #include <iostream>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
 #include "interface/demo.h"
 #include "interface/guard.h"
 #include "pel_arm64.h"
+#include "records/json.h"
 #include "transform/pelmo.h"
 
 namespace {

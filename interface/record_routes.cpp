@@ -5,9 +5,8 @@
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
-
 #include "interface/guard.h"
+#include "records/json.h"
 #include "records/one_pass.h"
 #include "records/output_text.h"
 #include "records/records.h"

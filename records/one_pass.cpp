@@ -1,7 +1,7 @@
 #include "records/one_pass.h"
 
 #include <algorithm>
-#include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <exception>
@@ -11,8 +11,19 @@
 #include <system_error>
 #include <vector>
 
-#include <nlohmann/json.hpp>
+// fast_float checks an invariant of its own with assert(), which would abort
+// the host where NDEBUG is not set, as in every build here: compiled out in the
+// shipped libraries like the JSON library's checks (records/json.h).
+#if !PEL_DEPENDENCY_ASSERTIONS && !defined(NDEBUG)
+#define NDEBUG
+#include <fast_float/fast_float.h>
+#undef NDEBUG
+#include <cassert>  // assert() as NDEBUG has it again, for what follows
+#else
+#include <fast_float/fast_float.h>
+#endif
 
+#include "records/json.h"
 #include "records/records.h"
 #include "records/session.h"
 
@@ -225,20 +236,21 @@ private:
             return std::numeric_limits<double>::quiet_NaN();
         }
         bool integer = true;
+        bool nonzero = false;  // a digit of the significand that is not 0
         if (p_ != end_ && *p_ == '-') {
             ++p_;
         }
         if (p_ != end_ && *p_ == '0') {
             ++p_;
         } else if (p_ != end_ && *p_ >= '1' && *p_ <= '9') {
-            skip_digits();
+            skip_digits(nonzero);
         } else {
             throw Declined{};
         }
         if (p_ != end_ && *p_ == '.') {
             ++p_;
             integer = false;
-            if (skip_digits() == 0) {
+            if (skip_digits(nonzero) == 0) {
                 throw Declined{};
             }
         }
@@ -248,13 +260,17 @@ private:
             if (p_ != end_ && (*p_ == '+' || *p_ == '-')) {
                 ++p_;
             }
-            if (skip_digits() == 0) {
+            bool ignored = false;
+            if (skip_digits(ignored) == 0) {
                 throw Declined{};
             }
         }
+        // The grammar is checked above; fast_float rounds the digits correctly
+        // and, like strtod, gives an infinity or a zero where the value is out
+        // of range.
         double x = 0.0;
-        const auto [at, error] = std::from_chars(first, p_, x);
-        if (error != std::errc() || at != p_) {
+        const auto [at, error] = fast_float::from_chars(first, p_, x);
+        if (error != std::errc() || at != p_ || std::isinf(x) || (x == 0.0 && nonzero)) {
             throw Declined{};
         }
         // Every integer rounds to the same double either way, but a negative
@@ -262,9 +278,12 @@ private:
         return integer && x == 0.0 ? 0.0 : x;
     }
 
-    std::size_t skip_digits() {
+    // Skips a run of digits and returns its length; sets `nonzero` if one of
+    // them is not 0.
+    std::size_t skip_digits(bool& nonzero) {
         const char* first = p_;
         while (p_ != end_ && is_digit(*p_)) {
+            nonzero = nonzero || *p_ != '0';
             ++p_;
         }
         return static_cast<std::size_t>(p_ - first);

@@ -1,3 +1,4 @@
+#include "records/json.h"
 #include "records/output_text.h"
 
 #include <cmath>
@@ -6,8 +7,6 @@
 #include <cstring>
 #include <limits>
 #include <new>
-
-#include <nlohmann/json.hpp>
 
 #if defined(__linux__)
 #include <sys/mman.h>

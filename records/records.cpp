@@ -11,9 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "key/key.h"
+#include "records/json.h"
 #include "records/records.h"
 #include "records/session.h"
 

@@ -31,11 +31,13 @@ if [ ! -f "$root/src.commit" ]; then
   echo "$commit" >"$root/src.commit"
 fi
 if [ ! -f "$build/CMakeCache.txt" ]; then
-  cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DPEL_BUILD_TESTS=OFF -DPEL_BUILD_BENCH=OFF >&2
+  # PEL_BUILD_TESTS for commits from before the build followed BUILD_TESTING.
+  cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DPEL_BUILD_TESTS=OFF -DPEL_BUILD_BENCH=OFF >&2
 fi
 cmake --build "$build" --target pel_arm64 -j"$(nproc)" >&2
 
-lib=$(find "$build" -type f \( -name libpel_arm64.so -o -name libpel_arm64.dylib \) | head -n 1)
+# The link name: a file before the libraries had versions, a link to one after.
+lib=$(find "$build" \( -type f -o -type l \) \( -name libpel_arm64.so -o -name libpel_arm64.dylib \) | head -n 1)
 if [ -z "$lib" ]; then
   echo "baseline: no libpel_arm64 in $build" >&2
   exit 1

@@ -17,7 +17,7 @@ all_targets=(encode decode routes decode_vector sealed_open base64_decode hex_de
 if [ "$#" -gt 0 ]; then targets=("$@"); else targets=("${all_targets[@]}"); fi
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DPEL_FUZZ=ON -DPEL_BUILD_TESTS=OFF -DPEL_BUILD_BENCH=OFF
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DPEL_FUZZ=ON -DBUILD_TESTING=OFF -DPEL_BUILD_BENCH=OFF
 cmake --build "$build" -j"$(nproc)" --target pel_fuzzers
 
 export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1

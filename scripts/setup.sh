@@ -3,7 +3,7 @@
 # Extra packages that one check needs may be named as arguments.
 set -euo pipefail
 
-packages=(g++ make cmake binutils libeigen3-dev nlohmann-json3-dev zlib1g-dev libgtest-dev libbenchmark-dev openssl python3 pkg-config valgrind "$@")
+packages=(g++ make cmake binutils libeigen3-dev nlohmann-json3-dev zlib1g-dev libfast-float-dev libgtest-dev libbenchmark-dev openssl python3 pkg-config valgrind "$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -2,12 +2,13 @@
 # Builds and runs every check of the project, in order; the first failure stops it:
 #   1. the test suite, release build; on x86-64 the known answers once more with
 #      the C library's cos and sin of CPUs without FMA;
-#   2. the cipher's constant-time check under valgrind's memcheck, every engine;
-#   3. the test suite under AddressSanitizer and UndefinedBehaviorSanitizer, built
+#   2. the test suite built by clang 19 with LLVM's libc++ 19 (scripts/libcxx.sh);
+#   3. the cipher's constant-time check under valgrind's memcheck, every engine;
+#   4. the test suite under AddressSanitizer and UndefinedBehaviorSanitizer, built
 #      without the FMA clones of x86-64;
-#   4. the concurrent-calls test under ThreadSanitizer;
-#   5. each fuzz target for a minute (PEL_FUZZ_SECONDS to change);
-#   6. the test suite cross-built for Linux on aarch64, run under qemu.
+#   5. the concurrent-calls test under ThreadSanitizer;
+#   6. each fuzz target for a minute (PEL_FUZZ_SECONDS to change);
+#   7. the test suite cross-built for Linux on aarch64, run under qemu.
 # After each run of the suite, the cipher engine it took is printed ("[ engine   ] selected: ...").
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +28,7 @@ if [ "$(uname -m)" = x86_64 ]; then
   GLIBC_TUNABLES=glibc.cpu.hwcaps=-AVX2,-FMA scripts/aes_engine.sh build/release
 fi
 
+scripts/libcxx.sh
 scripts/memcheck.sh
 
 # Without the FMA clones: the whole suite, the known answers and the block

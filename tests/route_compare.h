@@ -9,9 +9,8 @@
 #include <string>
 #include <typeinfo>
 
-#include <nlohmann/json.hpp>
-
 #include "interface/record_routes.h"
+#include "records/json.h"
 #include "records/one_pass.h"
 #include "records/output_text.h"
 #include "sealing/aes_cbc.h"

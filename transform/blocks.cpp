@@ -14,10 +14,13 @@
 
 // The kernels below are cloned for FMA where PEL_FMA_CLONES is set. Their
 // helpers are inlined into each clone, so that they compile for its target; no
-// clone holds Eigen code, whose packet width the translation unit fixes.
+// clone holds Eigen code, whose packet width the translation unit fixes. They
+// live in a named namespace, not an anonymous one: clang 19 emits no inline
+// function that a cloned function of internal linkage calls (a constructor, a
+// helper of the generator), and the library would not link.
 
 namespace Pelmora {
-namespace {
+namespace block_kernels {
 
 using rounding::mul_add;
 using rounding::mul_sub;
@@ -248,7 +251,7 @@ PEL_KERNEL bool invert_blocks(const Block* in, std::size_t count, double* scratc
     return true;
 }
 
-}  // namespace
+}  // namespace block_kernels
 
 BlockMatrix::BlockMatrix(int dim, std::vector<Block> blocks, Block last)
     : dim_(dim), blocks_(std::move(blocks)), last_(last) {
@@ -261,7 +264,7 @@ BlockMatrix::BlockMatrix(int dim, std::vector<Block> blocks, Block last)
 BlockMatrix BlockMatrix::from_seeds(const TransformSeeds& seeds, int dim, const Profile& profile) {
     std::vector<Block> blocks(static_cast<std::size_t>(dim / 2));
     Block last;
-    draw_matrix(seeds, dim, profile, blocks.data(), last);
+    block_kernels::draw_matrix(seeds, dim, profile, blocks.data(), last);
     return BlockMatrix(dim, std::move(blocks), last);
 }
 
@@ -269,14 +272,14 @@ void apply_transform(const TransformSeeds& seeds, int dim, const Profile& profil
     if (v.size() != dim) {
         throw std::invalid_argument("apply_transform: the vector's length is not the dimension");
     }
-    draw_and_apply(seeds, dim, profile, v.data());
+    block_kernels::draw_and_apply(seeds, dim, profile, v.data());
 }
 
 void BlockMatrix::apply(Vector& v) const {
     if (v.size() != dim_) {
         throw std::invalid_argument("BlockMatrix::apply: the vector's length is not the dimension");
     }
-    apply_blocks(blocks_.data(), blocks_.size(), dim_ % 2 == 1 ? &last_ : nullptr, v.data());
+    block_kernels::apply_blocks(blocks_.data(), blocks_.size(), dim_ % 2 == 1 ? &last_ : nullptr, v.data());
 }
 
 std::optional<BlockMatrix> BlockMatrix::invert() const& { return BlockMatrix(*this).invert(); }
@@ -289,10 +292,10 @@ std::optional<BlockMatrix> BlockMatrix::invert() && {
     }
     const std::size_t count = blocks_.size();
     const std::unique_ptr<double[]> scratch(new double[3 * count]);
-    if (!invert_blocks(blocks_.data(), count, scratch.get(), blocks_.data())) {
+    if (!block_kernels::invert_blocks(blocks_.data(), count, scratch.get(), blocks_.data())) {
         return std::nullopt;
     }
-    if (dim_ % 2 == 1 && !invert_last(last_, last_)) {
+    if (dim_ % 2 == 1 && !block_kernels::invert_last(last_, last_)) {
         return std::nullopt;
     }
     return std::move(*this);

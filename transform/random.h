@@ -10,7 +10,8 @@
 #include "transform/rounding.h"
 
 // In the rounding policy's namespace: range() rounds by the variant's policy.
-namespace Pelmora::PELMO_ROUNDING_POLICY {
+namespace Pelmora {
+inline namespace PELMO_ROUNDING_POLICY {
 
 // state' = (1674535 * state + 0x3D07B0EF) mod 2^32; each draw is state' / 2^32.
 // The integer sequence and the rounding of every draw are part of the data
@@ -58,4 +59,5 @@ private:
     std::uint64_t state;
 };
 
-}  // namespace Pelmora::PELMO_ROUNDING_POLICY
+}  // namespace PELMO_ROUNDING_POLICY
+}  // namespace Pelmora

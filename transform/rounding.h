@@ -32,10 +32,8 @@
 #endif
 
 namespace Pelmora {
-inline namespace PELMO_ROUNDING_POLICY {}
-}  // namespace Pelmora
-
-namespace Pelmora::PELMO_ROUNDING_POLICY::rounding {
+inline namespace PELMO_ROUNDING_POLICY {
+namespace rounding {
 
 inline constexpr bool fused = PELMO_FUSED != 0;
 
@@ -57,4 +55,6 @@ inline double mul_sub(double x, double y, double z) {
     }
 }
 
-}  // namespace Pelmora::PELMO_ROUNDING_POLICY::rounding
+}  // namespace rounding
+}  // namespace PELMO_ROUNDING_POLICY
+}  // namespace Pelmora

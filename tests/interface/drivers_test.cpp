@@ -11,11 +11,10 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "interface/guard.h"
 
 #include "process.h"
+#include "records/json.h"
 
 namespace {
 

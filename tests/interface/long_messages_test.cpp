@@ -3,10 +3,9 @@
 #include <climits>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
 #include "interface/guard.h"
 #include "record_calls.h"
+#include "records/json.h"
 
 namespace {
 

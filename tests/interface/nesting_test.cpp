@@ -5,9 +5,8 @@
 #include <functional>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
 #include "record_calls.h"
+#include "records/json.h"
 #include "sealing/aes_cbc.h"
 
 namespace {

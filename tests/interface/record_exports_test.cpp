@@ -6,9 +6,8 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "record_calls.h"
+#include "records/json.h"
 #include "sealing/aes_cbc.h"
 #include "transform/pelmo.h"
 

@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
+#include "records/json.h"
 #include "route_compare.h"
 
 namespace {

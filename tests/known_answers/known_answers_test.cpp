@@ -19,9 +19,8 @@
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "cases.h"
+#include "records/json.h"
 
 namespace {
 

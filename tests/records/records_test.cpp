@@ -10,8 +10,7 @@
 #include <typeinfo>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
+#include "records/json.h"
 #include "records/records.h"
 #include "sealing/aes_cbc.h"
 #include "transform/pelmo.h"

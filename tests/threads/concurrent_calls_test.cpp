@@ -18,9 +18,8 @@
 #include <thread>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "pel_arm64.h"
+#include "records/json.h"
 
 namespace {
 
