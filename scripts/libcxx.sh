@@ -32,8 +32,8 @@ cmake --build "$build" -j"$jobs"
 # them and the C++ runtime they load.
 for library in interface/libpel_arm64.so earlier/pellib.so earlier/libpel_linux.so; do
   compiler=$(readelf -p .comment "$build/$library" | grep -o 'clang version [0-9.]*' | sort -u | head -n 1)
-  runtime=$(readelf -d "$build/$library" | grep -o 'Shared library: \[libc++[^]]*\]' | tr '\n' ' ')
-  echo "[ toolchain ] $(basename "$library"): ${compiler:-unknown compiler}; ${runtime:-no libc++}"
+  runtime=$(readelf -d "$build/$library" | sed -n 's/.*Shared library: \[\(libc++[^]]*\)\].*/\1/p' | xargs)
+  echo "[ toolchain ] $(basename "$library"): built by ${compiler:-an unknown compiler}, loads ${runtime:-no libc++}"
   case "$runtime" in *libc++.so*) ;; *) echo "libcxx: $library does not use libc++" >&2; exit 1 ;; esac
 done
 

@@ -39,6 +39,12 @@ file(REMOVE_RECURSE ${PEL_WORK_DIR})
 file(MAKE_DIRECTORY ${PEL_WORK_DIR})
 step("cmake --install" ${CMAKE_COMMAND} --install ${PEL_BUILD_DIR} --prefix ${staging} --config ${PEL_CONFIG})
 file(RENAME ${staging} ${prefix})
+# Libraries, headers and their descriptions: the demonstration host is not
+# installed unless asked for (--component demo).
+if(EXISTS ${prefix}/bin)
+  file(GLOB programs_installed ${prefix}/bin/*)
+  message(FATAL_ERROR "cmake --install put programs in bin/: ${programs_installed}")
+endif()
 file(GLOB_RECURSE descriptions ${prefix}/*.pc ${prefix}/*.cmake)
 foreach(file IN LISTS descriptions)
   file(READ ${file} text)

@@ -95,6 +95,32 @@ TEST(Libraries, ExportExactlyTheirInterface) {
     }
 }
 
+// An assertion that fails calls the C library's handler, which aborts the
+// host's process. Eigen's checks throw instead, and the JSON library's and
+// fast_float's are compiled out, so no library may call the handler at all.
+TEST(Libraries, CallNoAssertionHandler) {
+#if PEL_DEPENDENCY_ASSERTIONS
+    GTEST_SKIP() << "a checking build keeps the assertions of the dependencies";
+#endif
+    const std::string nm = PEL_NM_PATH;
+    if (nm.empty() || access(nm.c_str(), X_OK) != 0) GTEST_SKIP() << "no nm";
+    for (const Library& library : {kArm64, kPellib, kLinux}) {
+        SCOPED_TRACE(library.path);
+        const Command run = run_command(quoted(nm) + " -D --undefined-only " + quoted(library.path));
+        ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
+        for (const std::string& line : split_lines(run.out)) {
+            // The name without its version and the underscores that platforms
+            // put in front: glibc's and musl's __assert_fail, Apple's
+            // __assert_rtn, the BSDs' __assert and Android's __assert2.
+            std::string name = line.substr(line.rfind(' ') + 1);
+            name = name.substr(0, name.find('@'));
+            name = name.substr(name.find_first_not_of('_'));
+            EXPECT_EQ(0u, (std::set<std::string>{"assert_fail", "assert_rtn", "assert", "assert2"}.count(name)))
+                << line;
+        }
+    }
+}
+
 TEST(Drivers, EarlierDriversPrintTheRoundTripAndTheGeneratorLines) {
     for (const char* library : {kPellib.path, kLinux.path}) {
         SCOPED_TRACE(library);
