@@ -79,19 +79,28 @@ void expect_same_components(const std::vector<std::string>& lines, std::size_t o
     }
 }
 
-TEST(Libraries, ExportExactlyTheirInterface) {
+bool have_nm() {
     const std::string nm = PEL_NM_PATH;
-    if (nm.empty() || access(nm.c_str(), X_OK) != 0) GTEST_SKIP() << "no nm";
+    return !nm.empty() && access(nm.c_str(), X_OK) == 0;
+}
+
+// The names in the library's dynamic symbol table that `nm -D <which>` lists.
+std::set<std::string> dynamic_symbols(const char* library, const char* which) {
+    const Command run = run_command(quoted(PEL_NM_PATH) + " -D " + which + " " + quoted(library));
+    EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
+    std::set<std::string> names;
+    for (const std::string& line : split_lines(run.out)) {
+        const std::size_t blank = line.rfind(' ');
+        if (blank != std::string::npos) names.insert(line.substr(blank + 1));
+    }
+    return names;
+}
+
+TEST(Libraries, ExportExactlyTheirInterface) {
+    if (!have_nm()) GTEST_SKIP() << "no nm";
     for (const Library& library : {kArm64, kPellib, kLinux}) {
         SCOPED_TRACE(library.path);
-        const Command run = run_command(quoted(nm) + " -D --defined-only " + quoted(library.path));
-        ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
-        std::set<std::string> names;
-        for (const std::string& line : split_lines(run.out)) {
-            const std::size_t blank = line.rfind(' ');
-            if (blank != std::string::npos) names.insert(line.substr(blank + 1));
-        }
-        EXPECT_EQ(library.exports, names) << run.out;
+        EXPECT_EQ(library.exports, dynamic_symbols(library.path, "--defined-only"));
     }
 }
 
@@ -102,21 +111,17 @@ TEST(Libraries, CallNoAssertionHandler) {
 #if PEL_DEPENDENCY_ASSERTIONS
     GTEST_SKIP() << "a checking build keeps the assertions of the dependencies";
 #endif
-    const std::string nm = PEL_NM_PATH;
-    if (nm.empty() || access(nm.c_str(), X_OK) != 0) GTEST_SKIP() << "no nm";
+    if (!have_nm()) GTEST_SKIP() << "no nm";
     for (const Library& library : {kArm64, kPellib, kLinux}) {
         SCOPED_TRACE(library.path);
-        const Command run = run_command(quoted(nm) + " -D --undefined-only " + quoted(library.path));
-        ASSERT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) << run.status;
-        for (const std::string& line : split_lines(run.out)) {
+        for (const std::string& symbol : dynamic_symbols(library.path, "--undefined-only")) {
             // The name without its version and the underscores that platforms
             // put in front: glibc's and musl's __assert_fail, Apple's
             // __assert_rtn, the BSDs' __assert and Android's __assert2.
-            std::string name = line.substr(line.rfind(' ') + 1);
-            name = name.substr(0, name.find('@'));
-            name = name.substr(name.find_first_not_of('_'));
+            std::string name = symbol.substr(0, symbol.find('@'));
+            name.erase(0, name.find_first_not_of('_'));
             EXPECT_EQ(0u, (std::set<std::string>{"assert_fail", "assert_rtn", "assert", "assert2"}.count(name)))
-                << line;
+                << symbol;
         }
     }
 }
