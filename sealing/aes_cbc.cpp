@@ -258,10 +258,8 @@ constexpr std::size_t kIvSize = 16;
 
 }  // namespace
 
-AES_CBC::AES_CBC(const std::string& codec_key, sealing::RandomRequest random) : random_request_(random) {
-    std::vector<unsigned char> decoded = sealing::hex_decode(codec_key);
-    key_bytes.assign(decoded.begin(), decoded.end());
-    sealing::secure_wipe(decoded.data(), decoded.size());
+AES_CBC::AES_CBC(const std::string& codec_key, sealing::RandomRequest random)
+    : key_bytes(sealing::hex_decode(codec_key)), random_request_(random) {
     if (!plusaes::detail::is_valid_key_size(key_bytes.size())) {
         throw std::runtime_error("Invalid key size. Must be 16, 24, or 32 bytes. " +
                                  key_size_note(codec_key, key_bytes.size()));

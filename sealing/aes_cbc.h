@@ -45,7 +45,7 @@ public:
     void init_iv();
 
     // Wiped whenever its storage is given back.
-    std::vector<unsigned char, sealing::WipingAllocator<unsigned char>> key_bytes;
+    sealing::SecretBytes key_bytes;
     // IV of the last encrypt, or what the last decrypt read from its IV part.
     std::vector<unsigned char> iv_bytes;
 
