@@ -385,8 +385,9 @@ std::vector<Call> FloatingPointTest::calls() {
         const std::string plain = encoded(codec);
         std::string escaped = plain;
         for (std::size_t at; (at = escaped.find("\"id\"")) != std::string::npos;) escaped.replace(at, 4, "\"\\u0069d\"");
-        for (const auto& [shape, text] : {std::pair<const char*, std::string>{"array", plain}, {"escaped", escaped}}) {
-            calls.push_back({std::string("decode, ") + shape + where, [&lib, codec, text] {
+        for (const auto& shaped : {std::pair<const char*, std::string>{"array", plain}, {"escaped", escaped}}) {
+            const std::string text = shaped.second;
+            calls.push_back({std::string("decode, ") + shaped.first + where, [&lib, codec, text] {
                                  char* out = nullptr;
                                  lib.decode(kKey, codec.space, codec.version, 2, codec.query.data(), text.c_str(),
                                             &out);
