@@ -453,6 +453,11 @@ std::vector<Call> FloatingPointTest::calls() {
 
 TEST_F(FloatingPointTest, ExportsGiveTheDefaultEnvironmentsBytesAndLeaveTheHostsEnvironment) {
     const HostEnvironment host;
+    std::string absent;
+    for (const HostSetting& setting : kHostSettings) {
+        if (!run_under(host, setting, [] { return std::string(); }).applies) absent += std::string(" ") + setting.name + ";";
+    }
+    std::cout << "[ settings ] not on this machine:" << (absent.empty() ? " none" : absent) << std::endl;
     const std::vector<Call> all = calls();
     for (const Call& call : all) {
         SCOPED_TRACE(call.name);
