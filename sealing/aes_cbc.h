@@ -52,9 +52,9 @@ public:
 private:
     // Expanded once, by the constructor: one object seals every record of a call.
     std::unique_ptr<plusaes::detail::KeySchedule> keys_;
+    sealing::RandomRequest random_request_;
     // Made on first use and kept for the object's life: one object serves all
     // the records of a call, and these cost more to set up than to use.
-    sealing::RandomRequest random_request_;
     std::unique_ptr<sealing::RandomBytes> random_;
     std::unique_ptr<Deflater> deflater_;
     std::unique_ptr<Inflater> inflater_;

@@ -8,6 +8,7 @@
 #if PEL_RANDOM_GETRANDOM
 #include <sys/random.h>
 #elif PEL_RANDOM_GETENTROPY
+#include <sys/types.h>
 #include <unistd.h>
 #if __has_include(<sys/random.h>)
 #include <sys/random.h>

@@ -42,7 +42,8 @@ public:
     RandomBytes(const RandomBytes&) = delete;
     RandomBytes& operator=(const RandomBytes&) = delete;
 
-    // RandomSourceError as fill_random; the bytes already handed out stay so.
+    // RandomSourceError as fill_random; a byte handed out before the failure
+    // is not handed out again.
     void take(unsigned char* bytes, std::size_t count);
 
 private:
