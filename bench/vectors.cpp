@@ -9,9 +9,12 @@
 //                     and the call's norms (and, decoding, its dot product);
 //   sparse_route/...  the same call through the sparse products and the sparse
 //                     inverse, the route the codec took before its block form.
+// and the part of every exported call that sets the default floating-point
+// environment and gives the host's back (boundary/floating_point).
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <cfenv>
 #include <cmath>
 #include <exception>
 #include <iostream>
@@ -20,6 +23,7 @@
 #include <vector>
 
 #include "common.h"
+#include "interface/guard.h"
 #include "library.h"
 #include "reference/sparse_route.h"
 #include "summary.h"
@@ -141,6 +145,20 @@ void sparse_route_case(benchmark::State& state, const Arm64* lib, bool decoding,
     state.SetItemsProcessed(state.iterations());
 }
 
+// What the guard of every exported call adds for the floating-point
+// environment: for a host that changed no setting, and for one that rounds
+// upward, whose environment is replaced for the call and put back.
+void floating_point_case(benchmark::State& state, int host_rounding) {
+    const int before = std::fegetround();
+    std::fesetround(host_rounding);
+    for (auto _ : state) {
+        const Pelmora::boundary::DefaultFloatingPoint environment;
+        benchmark::ClobberMemory();
+    }
+    std::fesetround(before);
+    state.SetItemsProcessed(state.iterations());
+}
+
 std::string arm64_name(const char* op, int version, int dim) {
     return std::string("pel_arm64/") + op + "/v" + std::to_string(version) + "/" + std::to_string(dim);
 }
@@ -181,6 +199,15 @@ std::vector<Target> targets(bool with_earlier) {
                              [call, route](const Table& table) { return time_ratio(table, call, route); },
                              dim >= 768 ? 0.125 : nan});
             }
+        }
+    }
+    for (const char* host : {"default", "upward"}) {
+        const std::string guard = std::string("boundary/floating_point/") + host;
+        for (int dim : kDims) {
+            const std::string call = arm64_name("encode_vector", 2, dim);
+            t.push_back({std::string("floating-point environment, host ") + host + " / encode_vector v2 dim " +
+                             std::to_string(dim),
+                         [guard, call](const Table& table) { return time_ratio(table, guard, call); }, nan});
         }
     }
     if (with_earlier) {
@@ -246,6 +273,10 @@ int main(int argc, char** argv) {
             }
         }
     }
+    benchmark::RegisterBenchmark("boundary/floating_point/default", floating_point_case, FE_TONEAREST)
+        ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("boundary/floating_point/upward", floating_point_case, FE_UPWARD)
+        ->Unit(benchmark::kMicrosecond);
     for (const auto& [name, lib] : earlier) {
         for (int dim : kDims) {
             for (bool decoding : {false, true}) {

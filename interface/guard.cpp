@@ -1,8 +1,14 @@
 #include "interface/guard.h"
 
+#include <cfenv>
+#include <cstdint>
 #include <cstdio>
 #include <iostream>
 #include <stdexcept>
+
+#if defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
 
 namespace Pelmora::boundary {
 namespace {
@@ -75,5 +81,132 @@ std::string text_argument(const char* value, const char* name) {
     }
     return value;
 }
+
+#if defined(__x86_64__)
+
+namespace {
+
+// MXCSR: the sticky flags (bits 0-5), denormals-are-zero (6), the exception
+// masks (7-12), the rounding mode (13-14) and flush-to-zero (15). By default
+// every exception is masked and nothing else is set: what glibc's FE_DFL_ENV
+// loads.
+constexpr std::uint32_t kMxcsrFlags = 0x3F;
+constexpr std::uint32_t kMxcsrDefault = 0x1F80;
+// x87 control word: exception masks (bits 0-5), precision (8-9), rounding
+// (10-11); by default all masked, 64-bit precision, round to nearest. The
+// status word's flags are its bits 0-5.
+constexpr std::uint16_t kX87ControlBits = 0x0F3F;
+constexpr std::uint16_t kX87Default = 0x037F;
+constexpr std::uint16_t kX87Flags = 0x3F;
+
+struct X87Words {
+    std::uint16_t control, status;
+};
+
+X87Words read_x87() {
+    X87Words words;
+    __asm__ __volatile__("fnstcw %0\n\tfnstsw %1" : "=m"(words.control), "=m"(words.status));
+    return words;
+}
+
+void set_x87_control(std::uint16_t control) { __asm__ __volatile__("fldcw %0" : : "m"(control) : "memory"); }
+
+// The x87 environment as fnstenv stores it in 64-bit mode.
+struct X87Environment {
+    std::uint16_t control, unused0, status, unused1;
+    std::uint32_t rest[5];
+};
+
+void set_x87(std::uint16_t control, std::uint16_t flags) {
+    X87Environment x87;
+    __asm__ __volatile__("fnstenv %0" : "=m"(x87));
+    x87.control = control;
+    x87.status = static_cast<std::uint16_t>((x87.status & ~kX87Flags) | (flags & kX87Flags));
+    __asm__ __volatile__("fldenv %0" : : "m"(x87) : "memory");
+}
+
+}  // namespace
+
+DefaultFloatingPoint::DefaultFloatingPoint() noexcept : mxcsr_(_mm_getcsr()) {
+    const X87Words x87 = read_x87();
+    x87_control_ = x87.control;
+    x87_status_ = x87.status;
+    // The flags stay as they are: they change no result.
+    if ((mxcsr_ & ~kMxcsrFlags) != kMxcsrDefault) {
+        _mm_setcsr(kMxcsrDefault | (mxcsr_ & kMxcsrFlags));
+    }
+    if ((x87_control_ & kX87ControlBits) != (kX87Default & kX87ControlBits)) {
+        set_x87_control(kX87Default);
+    }
+}
+
+DefaultFloatingPoint::~DefaultFloatingPoint() {
+    const X87Words x87 = read_x87();
+    if ((x87.status & kX87Flags) != (x87_status_ & kX87Flags)) {
+        set_x87(x87_control_, x87_status_);  // rare: the computation keeps to SSE
+    } else if (x87.control != x87_control_) {
+        set_x87_control(x87_control_);
+    }
+    if (_mm_getcsr() != mxcsr_) {
+        _mm_setcsr(mxcsr_);
+    }
+}
+
+#elif defined(__aarch64__)
+
+namespace {
+
+// FPCR: the alternate handling and flush-inputs bits of newer cores (0-1),
+// the trap enables (8-12, 15), the rounding mode (22-23), flush-to-zero (24)
+// and default NaN (25); all clear by default. glibc's FE_DFL_ENV leaves DN
+// as it was, so the bits are set here rather than through it.
+constexpr std::uint64_t kFpcrControlBits = 0x3C09F03;
+
+// FPCR and FPSR, in that order.
+struct Registers {
+    std::uint64_t fpcr, fpsr;
+};
+
+Registers read_registers() {
+    Registers r;
+    __asm__ __volatile__("mrs %0, fpcr\n\tmrs %1, fpsr" : "=r"(r.fpcr), "=r"(r.fpsr));
+    return r;
+}
+
+void write_fpcr(std::uint64_t value) { __asm__ __volatile__("msr fpcr, %0" : : "r"(value) : "memory"); }
+void write_fpsr(std::uint64_t value) { __asm__ __volatile__("msr fpsr, %0" : : "r"(value) : "memory"); }
+
+}  // namespace
+
+DefaultFloatingPoint::DefaultFloatingPoint() noexcept {
+    const Registers host = read_registers();
+    fpcr_ = host.fpcr;
+    fpsr_ = host.fpsr;
+    if ((fpcr_ & kFpcrControlBits) != 0) {
+        write_fpcr(fpcr_ & ~kFpcrControlBits);
+    }
+}
+
+DefaultFloatingPoint::~DefaultFloatingPoint() {
+    const Registers now = read_registers();
+    if (now.fpcr != fpcr_) {
+        write_fpcr(fpcr_);
+    }
+    if (now.fpsr != fpsr_) {
+        write_fpsr(fpsr_);
+    }
+}
+
+#else
+
+// Elsewhere the C library's environment is all there is.
+DefaultFloatingPoint::DefaultFloatingPoint() noexcept {
+    std::fegetenv(&host_);
+    std::fesetenv(FE_DFL_ENV);
+}
+
+DefaultFloatingPoint::~DefaultFloatingPoint() { std::fesetenv(&host_); }
+
+#endif
 
 }  // namespace Pelmora::boundary

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <stdexcept>
 #include <string>
 
@@ -259,10 +258,8 @@ constexpr std::size_t kIvSize = 16;
 
 }  // namespace
 
-AES_CBC::AES_CBC(const std::string& codec_key) {
-    std::vector<unsigned char> decoded = sealing::hex_decode(codec_key);
-    key_bytes.assign(decoded.begin(), decoded.end());
-    sealing::secure_wipe(decoded.data(), decoded.size());
+AES_CBC::AES_CBC(const std::string& codec_key, sealing::RandomRequest random)
+    : key_bytes(sealing::hex_decode(codec_key)), random_request_(random) {
     if (!plusaes::detail::is_valid_key_size(key_bytes.size())) {
         throw std::runtime_error("Invalid key size. Must be 16, 24, or 32 bytes. " +
                                  key_size_note(codec_key, key_bytes.size()));
@@ -270,38 +267,17 @@ AES_CBC::AES_CBC(const std::string& codec_key) {
     keys_ = std::make_unique<plusaes::detail::KeySchedule>(key_bytes.data(), static_cast<int>(key_bytes.size()));
 }
 
-// "/dev/urandom" through the stream's buffer: one read of the device serves
-// hundreds of IVs, where a read per four bytes cost a third of a seal. The
-// bytes are the device's own, every one of them.
-class RandomDevice {
-public:
-    RandomDevice() : device_("/dev/urandom", std::ios::binary) {
-        if (!device_) {
-            throw std::runtime_error("The system random device /dev/urandom cannot be opened.");
-        }
-    }
-
-    void fill(unsigned char* bytes, std::size_t count) {
-        if (!device_.read(reinterpret_cast<char*>(bytes), static_cast<std::streamsize>(count))) {
-            throw std::runtime_error("The system random device /dev/urandom cannot be read.");
-        }
-    }
-
-private:
-    std::ifstream device_;
-};
-
 AES_CBC::~AES_CBC() = default;
 
 void AES_CBC::init_iv() {
-    // Every byte comes from the device itself. An engine seeded with one 32-bit
+    // Every byte comes from the kernel itself. An engine seeded with one 32-bit
     // draw could produce only 2^32 IVs, and two seals would share an IV after
     // some tens of thousands of calls.
-    if (!device_) {
-        device_ = std::make_unique<RandomDevice>();
+    if (!random_) {
+        random_ = std::make_unique<sealing::RandomBytes>(random_request_);
     }
     iv_bytes.assign(kIvSize, 0);
-    device_->fill(iv_bytes.data(), kIvSize);
+    random_->take(iv_bytes.data(), kIvSize);
 }
 
 std::string AES_CBC::encrypt(const std::string& plaintext) {

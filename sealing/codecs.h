@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "sealing/wipe.h"
+
 namespace Pelmora::sealing {
 
 // One zlib stream (RFC 1950) of the text; "Compression failed with error: N".
@@ -17,8 +19,10 @@ std::string pel_decompress(const std::vector<unsigned char>& bytes);
 // Two hexadecimal digits per byte, a single last digit forming a byte of its
 // own; each piece is read like a key field (key/key.h). Only the codec key is
 // read this way, so a piece without a hexadecimal digit fails with
-// std::invalid_argument naming the key's characters.
-std::vector<unsigned char> hex_decode(const std::string& text);
+// std::invalid_argument naming the key's characters. The bytes are the cipher
+// key's: wiped when their storage goes, the bytes decoded before a failing
+// piece included.
+SecretBytes hex_decode(const std::string& text);
 // RFC 4648 base64 with padding.
 std::string base64_encode(const std::vector<unsigned char>& bytes);
 // Decodes the longest readable prefix of `text`; never fails.

@@ -8,8 +8,8 @@
 
 namespace Pelmora::sealing {
 
-std::vector<unsigned char> hex_decode(const std::string& text) {
-    std::vector<unsigned char> bytes;
+SecretBytes hex_decode(const std::string& text) {
+    SecretBytes bytes;
     bytes.reserve((text.size() + 1) / 2);
     for (std::size_t i = 0; i < text.size(); i += 2) {
         // Read like a key field: blanks, a sign and trailing junk within a piece

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <vector>
 
 namespace Pelmora::sealing {
 
@@ -45,5 +46,8 @@ struct WipingAllocator {
         return false;
     }
 };
+
+// Key bytes: every block they have held is wiped when it is given back.
+using SecretBytes = std::vector<unsigned char, WipingAllocator<unsigned char>>;
 
 }  // namespace Pelmora::sealing

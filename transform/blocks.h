@@ -71,6 +71,9 @@ public:
 
     void apply(Vector& v) const;
 
+    // False where the inverse fell back to the column solves.
+    bool in_blocks() const { return blocks_.has_value(); }
+
 private:
     std::optional<BlockMatrix> blocks_;
     SparseMatrix by_columns_;  // only where blocks_ is empty

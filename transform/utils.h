@@ -34,7 +34,12 @@ public:
     static std::string pel_decompress(const std::vector<unsigned char>& bytes) {
         return sealing::pel_decompress(bytes);
     }
-    static std::vector<unsigned char> hex_decode(const std::string& text) { return sealing::hex_decode(text); }
+    // A plain copy, for readers other than the cipher, which takes its key
+    // bytes from sealing::hex_decode into storage that is wiped.
+    static std::vector<unsigned char> hex_decode(const std::string& text) {
+        const sealing::SecretBytes bytes = sealing::hex_decode(text);
+        return {bytes.begin(), bytes.end()};
+    }
     static std::string base64_encode(const std::vector<unsigned char>& bytes) { return sealing::base64_encode(bytes); }
     static std::vector<unsigned char> base64_decode(const std::string& text) { return sealing::base64_decode(text); }
 
