@@ -89,8 +89,9 @@ const RecordSet kBadSets[] = {
     {"deep", 2, std::string(1001, '[')},
 };
 
-// routes: texts in the shapes the one-pass route takes and in those it leaves
-// to the document route. Each is an encode seed; each that encodes, sealed
+// routes: texts in the shapes the one-pass route reads itself, in those whose
+// records it has the JSON library read, in those it leaves to the document
+// route, and texts that fail. Each is an encode seed; each that encodes, sealed
 // under the first routes key, is a decode seed as well, in several spellings.
 const RecordSet kRoutesSets[] = {
     {"basic", 3, R"([{"id":"a","filter":null,"meta":null,"vector":[1.5,-2,3]}])"},

@@ -1,10 +1,12 @@
 // The one-pass route of the record-set calls held to the document route.
 //
 // Input: two bytes of arguments (routes_call.h), then the record-set text. The
-// one-pass route must either decline or give the document route's output (an
-// encoding after its sealed "meta" texts are opened, since each sealing draws
-// a fresh IV; a decoding byte for byte), and must decline every text the
-// document route fails on.
+// one-pass route must give the document route's output (an encoding after its
+// sealed "meta" texts are opened, since each sealing draws a fresh IV; a
+// decoding byte for byte) or its failure, type and message; it may decline
+// only a text that does not begin as an array. A fault that throws inside the
+// one-pass route therefore shows as a failure the document route does not
+// give.
 #include <cstddef>
 #include <cstdint>
 #include <string>

@@ -6,7 +6,7 @@
 #include "interface/demo.h"
 #include "interface/guard.h"
 #include "pel_arm64.h"
-#include "records/json.h"
+#include "records/document.h"
 #include "transform/pelmo.h"
 
 namespace {
@@ -36,13 +36,15 @@ void run_demo() {
 
     Pelmora::print_generator_demo();
 
+    // Documents, so that running out of memory on the way cannot end the
+    // host's process in their destruction (records/document.h).
     const Pelmora::Pelmo records(key, space, version, 5);
-    const nlohmann::json sample = nlohmann::json::parse(kSampleRecords);
-    const nlohmann::json encoded = records.encode(sample);
-    std::cout << "Encoded JSON:" << std::endl << encoded.dump(4) << std::endl;
+    const Pelmora::Document sample = Pelmora::parse_document(kSampleRecords);
+    const Pelmora::Document encoded(records.encode(*sample));
+    std::cout << "Encoded JSON:" << std::endl << encoded->dump(4) << std::endl;
     const Pelmora::Vector query = Pelmora::Vector::Random(5);
-    const nlohmann::json decoded = records.decode(encoded, query);
-    std::cout << "Decoded JSON:" << std::endl << decoded.dump(4) << std::endl;
+    const Pelmora::Document decoded(records.decode(*encoded, query));
+    std::cout << "Decoded JSON:" << std::endl << decoded->dump(4) << std::endl;
 }
 
 }  // namespace

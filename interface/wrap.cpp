@@ -4,9 +4,8 @@
 #include <string>
 
 #include "interface/guard.h"
-#include "interface/record_routes.h"
 #include "pel_arm64.h"
-#include "records/output_text.h"
+#include "records/records.h"
 #include "transform/pelmo.h"
 
 namespace Pelmora {
@@ -46,6 +45,16 @@ void transform_vector(const char* function, const char* key, const char* space, 
     });
 }
 
+// encode's text that does not parse is the one failure reported on a line of
+// its own, which hosts of this library expect.
+char* encode_reporting_text(const Pelmo& codec, const char* records_json) {
+    try {
+        return encode_records(codec, records_json);
+    } catch (const RecordSetNotParsed& e) {
+        boundary::write_and_fail(e.what());
+    }
+}
+
 }  // namespace
 }  // namespace Pelmora
 
@@ -70,7 +79,7 @@ PEL_EXPORT void encode(const char* key, const char* space, int version, int dim,
         const Pelmo codec = make_codec(key, space, version, dim);
         boundary::require(records_json != nullptr, "The argument records_json is null.");
         boundary::require(out_json != nullptr, "The argument out_json is null.");
-        *out_json = encode_records(codec, records_json);
+        *out_json = encode_reporting_text(codec, records_json);
     });
 }
 

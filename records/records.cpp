@@ -1,10 +1,10 @@
-#include "transform/pelmo.h"
+#include "records/records.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
-#include <exception>
 #include <limits>
-#include <new>
+#include <numeric>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -12,66 +12,50 @@
 #include <vector>
 
 #include "key/key.h"
+#include "records/document.h"
 #include "records/json.h"
-#include "records/records.h"
 #include "records/session.h"
+#include "transform/pelmo.h"
 
 namespace Pelmora {
 namespace {
 
 using nlohmann::json;
 
-// The record whose work threw the exception in flight. The exception is held
-// as well as its address: while it is held, no other exception can live at
-// that address, so the address identifies it.
-struct FailedRecord {
-    std::exception_ptr failure;
-    const std::exception* object = nullptr;
-    RecordPlace place;
-};
-
-thread_local FailedRecord failed_record;
-
-// Runs the work on one record of a set. A failure there passes unchanged, with
-// the record's place kept beside it (take_failed_record), so that a user with a
-// thousand records need not bisect to find the broken one. Exhausted memory is
-// no fault of the record and passes without a place. `member` is the key of
-// the record in a set given as an object, null otherwise.
-template <class Work>
-auto for_record(std::size_t index, const std::string* member, Work&& work) -> decltype(work()) {
-    try {
-        return work();
-    } catch (const std::bad_alloc&) {
-        throw;
-    } catch (const std::exception& e) {
-        try {
-            failed_record = FailedRecord{std::current_exception(), &e, RecordPlace{index, std::nullopt}};
-            if (member != nullptr) {
-                failed_record.place.member = *member;
-            }
-        } catch (...) {
-            failed_record = FailedRecord{};  // out of memory: the failure still passes, without a place
-        }
-        throw;
-    }
-}
+std::atomic<unsigned long long> document_runs{0};
+std::atomic<unsigned long long> records_worked{0};
 
 // Visits the records of a set in the library's iteration order (an array's
 // elements, an object's values by key, nothing for null, any other value as
-// itself), with each one's index and, in an object, its key.
+// itself), with each one's place.
 template <class Visit>
 void for_each_record(const json& records, Visit&& visit) {
     std::size_t index = 0;
     for (auto it = records.begin(); it != records.end(); ++it, ++index) {
-        visit(*it, index, records.is_object() ? &it.key() : nullptr);
+        visit(*it, RecordAt{index, records.is_object() ? &it.key() : nullptr});
     }
 }
 
-// The record's "vector" as exactly `dim` doubles. JSON integers become the
-// nearest double; with `null_is_nan`, null becomes NaN, which is how an encoded
-// NaN was written; every other kind is refused by the library's conversion.
-// The blending and the matrix products assume `dim` components, so a vector of
-// any other length ends the call here.
+}  // namespace
+
+std::string RecordPlace::describe() const {
+    if (member) {
+        return "Record " + quoted(*member) + " of the record set, an object";
+    }
+    return "Record at index " + std::to_string(index);
+}
+
+RecordFailure::RecordFailure(const RecordPlace& place, const char* message)
+    : std::runtime_error(place.describe() + ": " + message) {}
+
+void count_record_worked() noexcept { records_worked.fetch_add(1, std::memory_order_relaxed); }
+
+void count_document_run() noexcept { document_runs.fetch_add(1, std::memory_order_relaxed); }
+
+RouteCounts route_counts() {
+    return {document_runs.load(std::memory_order_relaxed), records_worked.load(std::memory_order_relaxed)};
+}
+
 Vector read_vector(const json& record, int dim, bool null_is_nan) {
     const json& values = record.at("vector");
     if (!values.is_array()) {
@@ -96,110 +80,102 @@ Vector read_vector(const json& record, int dim, bool null_is_nan) {
     return v;
 }
 
-// Always JSON reals, never integers, whatever the values.
-json to_array(const Vector& v) {
-    json::array_t array;
-    array.reserve(static_cast<std::size_t>(v.size()));
-    for (Eigen::Index i = 0; i < v.size(); ++i) {
-        array.emplace_back(static_cast<double>(v[i]));
-    }
-    return json(std::move(array));
+Document parse_metadata(const std::string& plaintext) {
+    require_json_depth(plaintext, "The metadata");
+    return parse_document(plaintext);
 }
 
-struct Opened {
-    double similarity;
-    json record;
-};
+json encode_record(RecordEncoder& encoder, const json& record, const RecordAt& at,
+                   std::optional<RecordPlace>& failed) {
+    count_record_worked();
+    Document encoded;
+    for_record(at, failed, [&] {
+        std::string id = record.at("id").get<std::string>();
+        Document filter = copy_of(record.at("filter"));
+        std::string sealed = encoder.seal(record.at("meta").dump());
+        Vector v = read_vector(record, encoder.dim(), false);
+        encoder.transform(v);
 
-}  // namespace
-
-std::string RecordPlace::describe() const {
-    if (member) {
-        return "Record " + quoted(*member) + " of the record set, an object";
-    }
-    return "Record at index " + std::to_string(index);
-}
-
-std::optional<RecordPlace> take_failed_record(const std::exception& error) noexcept {
-    const bool own = failed_record.object == &error;
-    std::optional<RecordPlace> place;
-    if (own) {
-        place = std::move(failed_record.place);
-    }
-    failed_record = FailedRecord{};
-    return place;
-}
-
-json Pelmo::encode(const json& records) const {
-    RecordEncoder encoder(*this);
-    json result = json::array();
-    // Reads in this order decide which fault a broken record reports.
-    for_each_record(records, [&](const json& record, std::size_t index, const std::string* member) {
-        result.push_back(for_record(index, member, [&] {
-            std::string id = record.at("id").get<std::string>();
-            json filter = record.at("filter");
-            std::string sealed = encoder.seal(record.at("meta").dump());
-            Vector v = read_vector(record, dim_, false);
-            encoder.transform(v);
-
-            json encoded;
-            encoded["id"] = std::move(id);
-            encoded["filter"] = std::move(filter);
-            encoded["meta"] = std::move(sealed);
-            encoded["vector"] = to_array(v);
-            return encoded;
-        }));
+        // Containers are swapped in, so that none is ever left outside a
+        // Document, even when a member's node cannot be allocated.
+        (*encoded)["filter"].swap(*filter);
+        (*encoded)["id"] = std::move(id);
+        (*encoded)["meta"] = std::move(sealed);
+        put_reals((*encoded)["vector"], static_cast<std::size_t>(v.size()), [&](std::size_t i) { return v[i]; });
     });
-    return result;
+    return encoded.take();
 }
 
-json Pelmo::decode(const json& records, const Vector& query) const {
-    RecordDecoder decoder(*this);
-    std::vector<Opened> opened;
-    // Every member is read before any work on the record; the metadata is
-    // opened only after the vector is decoded and scored.
-    for_each_record(records, [&](const json& record, std::size_t index, const std::string* member) {
-        std::string id;
-        json filter;
-        std::string sealed;
-        Vector v;
-        for_record(index, member, [&] {
-            id = record.at("id").get<std::string>();
-            filter = record.at("filter");
-            sealed = record.at("meta").get<std::string>();
-            v = read_vector(record, dim_, true);
-            decoder.transform(v);
-        });
-        // Outside the record's place: a query of another length is the call's
-        // fault, and the first record would only be where it shows.
-        const double similarity = decoder.score(query, v);
+OpenedRecord open_record(RecordDecoder& decoder, const json& record, const Vector& query, const RecordAt& at,
+                         std::optional<RecordPlace>& failed) {
+    count_record_worked();
+    OpenedRecord opened;
+    std::string sealed;
+    for_record(at, failed, [&] {
+        opened.id = record.at("id").get<std::string>();
+        opened.filter = copy_of(record.at("filter"));
+        sealed = record.at("meta").get<std::string>();
+        opened.v = read_vector(record, decoder.dim(), true);
+        decoder.transform(opened.v);
+    });
+    // Outside the record's place: a query of another length is the call's
+    // fault, and the first record would only be where it shows.
+    opened.similarity = decoder.score(query, opened.v);
+    for_record(at, failed, [&] { opened.meta = parse_metadata(decoder.open(sealed)); });
+    return opened;
+}
 
-        json meta = for_record(index, member, [&] {
-            const std::string plaintext = decoder.open(sealed);
-            require_json_depth(plaintext, "The metadata");
-            return json::parse(plaintext);
-        });
+json encode_set(const Pelmo& codec, const json& records, std::optional<RecordPlace>& failed) {
+    RecordEncoder encoder(codec);
+    Document result(json::array());
+    for_each_record(records, [&](const json& record, const RecordAt& at) {
+        Document encoded(encode_record(encoder, record, at, failed));
+        result->push_back(std::move(*encoded));
+    });
+    return result.take();
+}
 
-        json record_out;
-        record_out["id"] = std::move(id);
-        record_out["filter"] = std::move(filter);
-        record_out["meta"] = std::move(meta);
-        record_out["similarity"] = similarity;
-        record_out["vector"] = to_array(v);
-        opened.push_back({similarity, std::move(record_out)});
+json decode_set(const Pelmo& codec, const json& records, const Vector& query, std::optional<RecordPlace>& failed) {
+    RecordDecoder decoder(codec);
+    // The opened records in the set's order, then their ranks.
+    Document opened(json::array());
+    std::vector<double> similarities;
+    for_each_record(records, [&](const json& record, const RecordAt& at) {
+        OpenedRecord o = open_record(decoder, record, query, at, failed);
+        Document r(json::object());
+        (*r)["filter"].swap(*o.filter);
+        (*r)["id"] = std::move(o.id);
+        (*r)["meta"].swap(*o.meta);
+        (*r)["similarity"] = o.similarity;
+        put_reals((*r)["vector"], static_cast<std::size_t>(o.v.size()), [&](std::size_t i) { return o.v[i]; });
+        similarities.push_back(o.similarity);
+        opened->push_back(std::move(*r));
     });
 
     // Stable, so records of equal similarity keep their input order.
+    std::vector<std::size_t> order(similarities.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
     const bool descending = decoder.descending();
-    std::stable_sort(opened.begin(), opened.end(), [descending](const Opened& a, const Opened& b) {
-        return ranks_before(a.similarity, b.similarity, descending);
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return ranks_before(similarities[a], similarities[b], descending);
     });
 
-    json result = json::array();
-    for (Opened& o : opened) {
-        result.push_back(std::move(o.record));
+    Document result(json::array());
+    result->get_ptr<json::array_t*>()->reserve(order.size());
+    for (const std::size_t i : order) {
+        result->push_back(std::move((*opened)[i]));
     }
-    return result;
+    return result.take();
+}
+
+json Pelmo::encode(const json& records) const {
+    std::optional<RecordPlace> ignored;
+    return encode_set(*this, records, ignored);
+}
+
+json Pelmo::decode(const json& records, const Vector& query) const {
+    std::optional<RecordPlace> ignored;
+    return decode_set(*this, records, query, ignored);
 }
 
 }  // namespace Pelmora

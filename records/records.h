@@ -1,13 +1,31 @@
-// Record codec: Pelmo::encode and Pelmo::decode (declared in transform/pelmo.h),
+// Record codec: the record-set calls of libpel_arm64 by their two routes;
+// Pelmo::encode and Pelmo::decode (declared in transform/pelmo.h),
 // Utils::calculate_similarity (transform/utils.h), the metric names, and the
 // nesting bound that every JSON text must pass before it is parsed.
+//
+// A call reads a record set by one of two routes, which give the same bytes and
+// the same failures:
+// - the one-pass route reads a set given as an array straight from its text:
+//   each "vector" straight into doubles, only "id", "filter" and "meta"
+//   through the JSON library (and a whole record through it where its text has
+//   another shape), the output written straight into the text handed back;
+// - the document route parses the whole text into one JSON document, has
+//   Pelmo::encode or Pelmo::decode work on it and dumps the result. It takes
+//   every text the one-pass route does not, and is the reference the one-pass
+//   route is held to.
+// The one-pass route declines a text only for the shape of its start (a set
+// that is not an array), before it has read any record, so no record is ever
+// worked twice.
 #pragma once
 
 #include <cstddef>
-#include <exception>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "records/output_text.h"
+#include "transform/pelmo.h"
 
 namespace Pelmora {
 
@@ -38,11 +56,54 @@ struct RecordPlace {
     std::string describe() const;
 };
 
-// A failure in the work on one record leaves Pelmo::encode and Pelmo::decode
-// as itself, its type and message unchanged, and the record's place is kept
-// beside it on the calling thread. This takes that place if `error` is the
-// very exception it was kept for, and forgets it either way: a later or an
-// unrelated failure never gets a place that is not its own.
-std::optional<RecordPlace> take_failed_record(const std::exception& error) noexcept;
+// A failure in the work on one record, as a call reports it: the record's
+// place, ": ", and the failure's own message, so that a user with a thousand
+// records need not bisect to find the broken one. Exhausted memory and a
+// failure of the system's random source are no record's fault and never
+// become one.
+class RecordFailure : public std::runtime_error {
+public:
+    RecordFailure(const RecordPlace& place, const char* message);
+};
+
+// The text given to encode does not parse. The message is the line the
+// exported encode writes on its own: "Error parsing JSON data: " and the
+// parser's message. (For decode the JSON library's exception passes as it is.)
+class RecordSetNotParsed : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The encoded record set of the NUL-terminated `text`, as a new output text
+// for the host (release_output_text), by the one-pass route where it takes the
+// text and else by the document route.
+char* encode_records(const Pelmo& codec, const char* text);
+// The opened, ranked record set of `text` against `query` (`dim` doubles, not
+// read when the set has no records; null fails the call once the text parses).
+char* decode_records(const Pelmo& codec, const char* text, const double* query);
+
+// The document route alone.
+char* encode_by_document(const Pelmo& codec, const char* text);
+char* decode_by_document(const Pelmo& codec, const char* text, const double* query);
+
+// What the one-pass route makes of a text: the output, or the reason it leaves
+// the text to the document route. Every failure it meets, it throws itself,
+// as the document route would.
+struct OnePass {
+    std::optional<OutputText> output;
+    // Set when declined: what in the shape of the text's start it does not take.
+    const char* declined = nullptr;
+};
+OnePass encode_in_one_pass(const Pelmo& codec, std::string_view text);
+OnePass decode_in_one_pass(const Pelmo& codec, std::string_view text, const double* query);
+
+// For tests that every record is worked once: in this process so far, how
+// often the document route has run, and how often the work on a record has
+// begun, by either route.
+struct RouteCounts {
+    unsigned long long document_runs = 0;
+    unsigned long long records_worked = 0;
+};
+RouteCounts route_counts();
 
 }  // namespace Pelmora

@@ -1,4 +1,5 @@
 #include <cstdint>
+#include <new>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -20,11 +21,19 @@ constexpr int kParamError = -10000;
 
 static_assert(sizeof(uLong) >= 8, "zlib's uLong must hold sizes up to 2^32");
 
+// zlib's Z_MEM_ERROR is memory that ran out, no fault of the text: it passes
+// as std::bad_alloc, like the failure of any other allocation.
 std::runtime_error compression_error(int code) {
+    if (code == Z_MEM_ERROR) {
+        throw std::bad_alloc();
+    }
     return std::runtime_error("Compression failed with error: " + std::to_string(code));
 }
 
 std::runtime_error decompression_error(int code) {
+    if (code == Z_MEM_ERROR) {
+        throw std::bad_alloc();
+    }
     return std::runtime_error("Decompression failed with error: " + std::to_string(code));
 }
 

@@ -419,10 +419,9 @@ TEST(RecordExports, FailuresAreReportedAndStoreNothing) {
     }
 }
 
-// A record's index is kept beside its exception inside the library, so a
-// failure that is no record's must never be given an index: neither after a
-// record failure at the codec object that no boundary took up, nor after one
-// that the boundary reported.
+// A failure that is no record's is never given a record's place: neither after
+// a record failure at the codec object that no call reported, nor after one
+// that a call reported.
 TEST(RecordExports, ARecordIndexNamesOnlyItsOwnFailure) {
     const Pelmora::Pelmo codec(kKey, "L2", 1, 3);
     EXPECT_THROW(codec.encode(json::parse("[" OK_RECORD ",5]")), json::type_error);

@@ -12,7 +12,9 @@
 
 #include "records/json.h"
 #include "records/records.h"
+#include "records/session.h"
 #include "sealing/aes_cbc.h"
+#include "sealing/random_source.h"
 #include "transform/pelmo.h"
 
 namespace {
@@ -253,6 +255,19 @@ TEST(RecordRanking, ZeroQueryUnderCosineKeepsEveryRecord) {
     EXPECT_EQ(20u, ids.size());
 }
 
+// The place the set's work gives a failing record, beside the failure that
+// passes Pelmo::decode unchanged.
+std::optional<std::size_t> failing_record_of_decode(const Pelmo& codec, const json& records, const Vector& query) {
+    std::optional<Pelmora::RecordPlace> failed;
+    try {
+        Pelmora::decode_set(codec, records, query, failed);
+    } catch (const std::exception&) {
+        return index_of(failed);
+    }
+    ADD_FAILURE() << "no failure";
+    return std::nullopt;
+}
+
 TEST(RecordCodec, AnotherKeyFailsOnlyWhenTheMetadataOpens) {
     const Pelmo writer(kKey, "L2", 2, 2);
     const Pelmo reader(kOtherKey, "L2", 2, 2);
@@ -266,8 +281,8 @@ TEST(RecordCodec, AnotherKeyFailsOnlyWhenTheMetadataOpens) {
         const std::string message = e.what();
         EXPECT_TRUE(message == "Decryption failed." || message.rfind("Decompression failed with error: ", 0) == 0)
             << message;
-        EXPECT_EQ(std::optional<std::size_t>(0), index_of(Pelmora::take_failed_record(e)));
     }
+    EXPECT_EQ(std::optional<std::size_t>(0), failing_record_of_decode(reader, encoded, query_of({1, 2})));
 }
 
 // What a failure is, seen where it leaves the codec object.
@@ -287,18 +302,20 @@ std::ostream& operator<<(std::ostream& out, const Caught& c) {
     return c.record ? out << *c.record : out << "none";
 }
 
+// The failure of `call(failed)`, with the place it leaves in `failed`.
 template <class Call>
 Caught caught(Call&& call) {
+    std::optional<Pelmora::RecordPlace> failed;
     try {
-        call();
+        call(failed);
     } catch (const json::exception& e) {
-        Caught c{"json", e.id, e.what(), index_of(Pelmora::take_failed_record(e))};
+        Caught c{"json", e.id, e.what(), index_of(failed)};
         if (typeid(e) == typeid(json::type_error)) c.type = "type_error";
         if (typeid(e) == typeid(json::out_of_range)) c.type = "out_of_range";
         if (typeid(e) == typeid(json::parse_error)) c.type = "parse_error";
         return c;
     } catch (const std::exception& e) {
-        Caught c{"std::exception", 0, e.what(), index_of(Pelmora::take_failed_record(e))};
+        Caught c{"std::exception", 0, e.what(), index_of(failed)};
         if (typeid(e) == typeid(std::runtime_error)) c.type = "std::runtime_error";
         if (typeid(e) == typeid(std::invalid_argument)) c.type = "std::invalid_argument";
         return c;
@@ -307,8 +324,8 @@ Caught caught(Call&& call) {
 }
 
 // The JSON library's exceptions and the standard library's leave Pelmo::encode
-// and Pelmo::decode as themselves, type, id and text; the record's index is
-// kept beside them for the C boundary alone.
+// and Pelmo::decode as themselves, type, id and text; the work on the set
+// gives the failing record's index beside them, which the calls report.
 TEST(RecordCodec, RecordFailuresKeepTheirTypeAndId) {
     Pelmora::AES_CBC cipher(kKey);
     const std::string meta = cipher.encrypt(R"({"m":1})");
@@ -388,45 +405,64 @@ TEST(RecordCodec, RecordFailuresKeepTheirTypeAndId) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         const Pelmo codec(row.key, row.space, 1, 3);
-        const Caught got = caught([&] {
+        const Caught got = caught([&](std::optional<Pelmora::RecordPlace>& failed) {
+            if (row.decode) {
+                Pelmora::decode_set(codec, row.records, query_of({1, 2, 3}), failed);
+            } else {
+                Pelmora::encode_set(codec, row.records, failed);
+            }
+        });
+        EXPECT_EQ(row.want, got);
+        Caught plain = caught([&](std::optional<Pelmora::RecordPlace>&) {
             if (row.decode) {
                 codec.decode(row.records, query_of({1, 2, 3}));
             } else {
                 codec.encode(row.records);
             }
         });
-        EXPECT_EQ(row.want, got);
+        plain.record = got.record;
+        EXPECT_EQ(row.want, plain) << "through Pelmo::" << (row.decode ? "decode" : "encode");
     }
 }
 
-// The index kept beside a record's failure belongs to that exception alone: a
-// failure caught and dropped without asking leaves nothing that a later,
-// unrelated failure could pick up, and the next record failure has its own.
-TEST(RecordCodec, AKeptIndexNeverReachesAnotherFailure) {
-    const Pelmo codec(kKey, "L2", 1, 2);
-    const Pelmo bad_metric(kKey, "cosine", 1, 2);
-    const json records = json::parse(R"([{"id":"a","filter":null,"meta":1,"vector":[1,2]},
-                                         {"id":"b","filter":null,"meta":1,"vector":[1,2]},
-                                         {"id":"c","filter":null,"meta":1}])");
-    EXPECT_THROW(codec.encode(records), json::out_of_range);  // index 2 kept, never taken
-
-    const json encoded = codec.encode(json::array({records[0], records[1]}));
-    const Caught metric = caught([&] { bad_metric.decode(encoded, query_of({1, 2})); });
-    EXPECT_EQ("std::runtime_error", metric.type);
-    EXPECT_EQ(std::nullopt, metric.record);
-    const Caught out_of_range = caught([&] { json::array().at(3); });
-    EXPECT_EQ(std::nullopt, out_of_range.record) << out_of_range;
-
-    EXPECT_THROW(codec.encode(records), json::out_of_range);
-    const Caught next = caught([&] { codec.encode(json::array({records[0], 7})); });
-    EXPECT_EQ(std::optional<std::size_t>(1), next.record) << next;
-    // Taken once, then gone.
-    try {
-        codec.encode(json::array({7}));
-        ADD_FAILURE() << "no failure";
-    } catch (const json::type_error& e) {
-        EXPECT_EQ(std::optional<std::size_t>(0), index_of(Pelmora::take_failed_record(e)));
-        EXPECT_EQ(std::nullopt, index_of(Pelmora::take_failed_record(e)));
+// A failure in the work on a record keeps that record's place, and passes
+// unchanged; exhausted memory and a failure of the random source are no
+// record's fault and keep none.
+TEST(RecordCodec, OnlyARecordsOwnFaultsGetItsPlace) {
+    const std::string member = "k2";
+    const struct {
+        const char* name;
+        void (*fail)();
+        bool placed;
+    } rows[] = {
+        {"a record's fault", [] { throw std::invalid_argument("bad"); }, true},
+        {"the JSON library's", [] { json::array().at(3); }, true},
+        {"exhausted memory", [] { throw std::bad_alloc(); }, false},
+        {"the random source", [] { throw Pelmora::RandomSourceError("no bytes"); }, false},
+    };
+    for (const auto& row : rows) {
+        for (const std::string* in_object : {static_cast<const std::string*>(nullptr), &member}) {
+            SCOPED_TRACE(std::string(row.name) + (in_object ? ", a set given as an object" : ""));
+            std::optional<Pelmora::RecordPlace> failed;
+            bool passed = false;
+            try {
+                Pelmora::for_record({7, in_object}, failed, row.fail);
+            } catch (const std::bad_alloc&) {
+                passed = !row.placed;
+            } catch (const Pelmora::RandomSourceError&) {
+                passed = !row.placed;
+            } catch (const std::exception&) {
+                passed = row.placed;
+            }
+            EXPECT_TRUE(passed);
+            ASSERT_EQ(row.placed, failed.has_value());
+            if (failed) {
+                EXPECT_EQ(7u, failed->index);
+                EXPECT_EQ(in_object ? std::optional<std::string>(member) : std::nullopt, failed->member);
+                EXPECT_EQ(in_object ? "Record \"k2\" of the record set, an object" : "Record at index 7",
+                          failed->describe());
+            }
+        }
     }
 }
 
