@@ -37,13 +37,14 @@ Pelmora::Vector Pelmo::encode(Pelmora::Vector v) const {
     if (profile_.noise_enabled) {
         Pelmora::blend(v, Pelmora::noise_vector(field0, profile_, static_cast<int>(v.size())));
     }
-    const Pelmora::SparseMatrix m = get_matrix();
+    const Pelmora::TransformFactors factors =
+        Pelmora::transform_factors(key_, dim_, profile_, Pelmora::ShearPattern::every_row);
     if (std::all_of(v.data(), v.data() + v.size(), [](double x) { return std::isfinite(x); })) {
-        return Pelmora::dense_order_product(m, v);
+        return Pelmora::dense_order_product(Pelmora::transform_rows(factors), v);
     }
     // Every entry of the dense product meets every component, zeros included,
     // and 0 * inf is NaN: only that product gives these bits.
-    return Dense(m) * v;
+    return Dense(get_matrix()) * v;
 }
 
 Pelmora::Vector Pelmo::decode(Pelmora::Vector v) const {

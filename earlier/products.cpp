@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstddef>
 #include <stdexcept>
-#include <vector>
 
 #include "transform/rounding.h"
 
@@ -40,7 +39,53 @@ Eigen::Index panel_width(Eigen::Index rows, Eigen::Index cols) {
 
 }  // namespace
 
-Vector dense_order_product(const SparseMatrix& m, const Vector& v) {
+RowMatrix transform_rows(const TransformFactors& f) {
+    const int n = f.dim;
+    const int pairs = n / 2;
+    if (f.pattern != ShearPattern::every_row || static_cast<int>(f.shear.size()) != std::max(n - 1, 0) ||
+        static_cast<int>(f.cos.size()) != pairs) {
+        throw std::invalid_argument("transform_rows: the earlier codec's shear and rotation stages are needed");
+    }
+    const auto a = [&](int i) { return f.scale.empty() ? 1.0 : f.scale[static_cast<std::size_t>(i)]; };
+    // D * S holds a_i on the diagonal and the rounded a_i * h_i beside it;
+    // (D * S) * R meets each entry's contributions in column-then-row order of
+    // R: the first is a rounded product, the second is added with mul_add.
+    const auto g = [&](int i) { return a(i) * f.shear[static_cast<std::size_t>(i)]; };
+    RowMatrix m(n, n);
+    m.reserve(3 * n);
+    for (int k = 0; k < pairs; ++k) {
+        const int p = 2 * k;
+        const int q = p + 1;
+        const double c = f.cos[static_cast<std::size_t>(k)];
+        const double s = f.sin[static_cast<std::size_t>(k)];
+        const double g_p = g(p);
+        m.startVec(p);
+        m.insertBack(p, p) = rounding::mul_add(g_p, -s, a(p) * c);
+        m.insertBack(p, q) = rounding::mul_add(g_p, c, a(p) * s);
+        m.startVec(q);
+        m.insertBack(q, p) = a(q) * -s;
+        m.insertBack(q, q) = a(q) * c;
+        // Row q reaches into the next pair through S(q, q+1), or into the
+        // last coordinate of an odd dimension, which no rotation moves.
+        if (q + 1 < n) {
+            const double g_q = g(q);
+            if (k + 1 < pairs) {
+                m.insertBack(q, q + 1) = g_q * f.cos[static_cast<std::size_t>(k) + 1];
+                m.insertBack(q, q + 2) = g_q * f.sin[static_cast<std::size_t>(k) + 1];
+            } else {
+                m.insertBack(q, q + 1) = g_q * 1.0;
+            }
+        }
+    }
+    if (n % 2 == 1) {
+        m.startVec(n - 1);
+        m.insertBack(n - 1, n - 1) = a(n - 1);
+    }
+    m.finalize();
+    return m;
+}
+
+Vector dense_order_product(const RowMatrix& m, const Vector& v) {
     if (m.rows() != m.cols() || m.cols() != v.size()) {
         throw std::invalid_argument("dense_order_product: operand sizes do not match");
     }
@@ -49,36 +94,24 @@ Vector dense_order_product(const SparseMatrix& m, const Vector& v) {
     const Eigen::Index n = m.rows();
     const Eigen::Index packet_rows = n - n % 2;
     const Eigen::Index width = panel_width(n, n);
-
-    Vector result = Vector::Zero(n);
-    std::vector<double> partial(static_cast<std::size_t>(n), 0.0);
-    std::vector<char> touched(static_cast<std::size_t>(n), 0);
-    std::vector<int> rows;
-    for (Eigen::Index first = 0; first < n; first += width) {
-        const Eigen::Index end = std::min(first + width, n);
-        for (Eigen::Index j = first; j < end; ++j) {
-            const double v_j = v[j];
-            for (SparseMatrix::InnerIterator it(m, j); it; ++it) {
-                const int i = it.index();
-                if (!touched[i]) {
-                    touched[i] = 1;
-                    partial[i] = 0.0;
-                    rows.push_back(i);
-                }
-                if (kPacketRowsFused && i < packet_rows) {
-                    partial[i] = std::fma(it.value(), v_j, partial[i]);
-                } else {
-                    partial[i] = partial[i] + it.value() * v_j;
-                }
+    Vector result(n);
+    for (Eigen::Index i = 0; i < n; ++i) {
+        const bool fused = kPacketRowsFused && i < packet_rows;
+        double sum = 0.0;
+        double panel_sum = 0.0;
+        Eigen::Index panel = -1;
+        for (RowMatrix::InnerIterator it(m, i); it; ++it) {
+            const Eigen::Index j = it.index();
+            if (j / width != panel) {
+                // The kernel's pmadd(panel sum, 1.0, result) rounds once either way.
+                if (panel >= 0) sum = sum + panel_sum;
+                panel_sum = 0.0;
+                panel = j / width;
             }
+            panel_sum = fused ? std::fma(it.value(), v[j], panel_sum) : panel_sum + it.value() * v[j];
         }
-        // The panel's sums join the result, one addition a row: the kernel's
-        // pmadd(sum, 1.0, result) rounds once either way.
-        for (const int i : rows) {
-            result[i] = result[i] + partial[i];
-            touched[i] = 0;
-        }
-        rows.clear();
+        if (panel >= 0) sum = sum + panel_sum;
+        result[i] = sum;
     }
     return result;
 }

@@ -12,6 +12,16 @@
 
 namespace Pelmora {
 
+// A matrix by rows, each row's stored entries in ascending column order.
+using RowMatrix = Eigen::SparseMatrix<double, Eigen::RowMajor, int>;
+
+// The earlier codec's M = D * S * R (shear at every (i, i+1), rotation on) by
+// rows, each entry rounded as the sparse products of build_matrix round it and
+// exactly the entries they store: an odd row i reaches from column i-1 to
+// i+2, an even one holds i and i+1. std::invalid_argument for factors of
+// another shear pattern or with the shear or rotation stage off.
+RowMatrix transform_rows(const TransformFactors& f);
+
 // m * v for a square m, summed as Eigen 3.4's column-major matrix * vector
 // kernel sums Dense(m) * v on the target this is compiled for: the columns in
 // panels (all of them below 128, else 16, and 4 from 4000 rows on), each row of
@@ -22,7 +32,7 @@ namespace Pelmora {
 // changes no sum, so the result has the bits of the dense product. For a v
 // that is not finite it does not (the dense product meets 0 * inf), and the
 // caller needs the dense product itself.
-Vector dense_order_product(const SparseMatrix& m, const Vector& v);
+Vector dense_order_product(const RowMatrix& m, const Vector& v);
 
 // v = M^-1 * v = R^T * (S^-1 * (D^-1 * v)) for the M of these factors: each
 // component divided by its scale factor, then the back substitution of the

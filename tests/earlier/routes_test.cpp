@@ -119,11 +119,46 @@ TEST(DenseOrderProduct, HasTheBitsOfTheDenseProductAtEveryPanelBoundary) {
         const SparseMatrix matrices[] = {Pelmo(kKey, dim).get_matrix(), band_matrix(dim, g)};
         for (const SparseMatrix& m : matrices) {
             const Dense dense(m);
+            const Pelmora::RowMatrix rows(m);
             for (const Kind& kind : kinds()) {
                 SCOPED_TRACE("dim " + std::to_string(dim) + (&m == matrices ? ", transform matrix, " : ", band matrix, ") +
                              kind.name);
                 const Vector v = make_vector(kind, dim, g);
-                EXPECT_TRUE(same_bits(pel_reference::dense_product(dense, v), Pelmora::dense_order_product(m, v)));
+                EXPECT_TRUE(same_bits(pel_reference::dense_product(dense, v), Pelmora::dense_order_product(rows, v)));
+            }
+        }
+    }
+}
+
+// The rows the encoding multiplies by are the sparse build's matrix, entry
+// for entry and bit for bit, stored where it stores them.
+TEST(TransformRows, AreTheSparseBuildsMatrix) {
+    std::mt19937_64 g(test_seed(260004));
+    std::vector<std::string> keys = {kKey, "0000000000000000", "-fff12ab-0017fff", "ffffffffffffffff"};
+    for (int k = 0; k < 12; ++k) {
+        char text[17];
+        std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(g()));
+        keys.push_back(text);
+    }
+    std::vector<int> dims(kDims, kDims + sizeof kDims / sizeof kDims[0]);
+    for (int dim = 6; dim <= 15; ++dim) dims.push_back(dim);
+    for (const std::string& key : keys) {
+        for (const int dim : dims) {
+            SCOPED_TRACE(key + ", dim " + std::to_string(dim));
+            const Pelmo codec(key, dim);
+            const Pelmora::RowMatrix expected(codec.get_matrix());
+            const Pelmora::RowMatrix rows = Pelmora::transform_rows(
+                Pelmora::transform_factors(key, dim, codec.profile(), Pelmora::ShearPattern::every_row));
+            ASSERT_EQ(expected.nonZeros(), rows.nonZeros());
+            for (int i = 0; i < dim; ++i) {
+                Pelmora::RowMatrix::InnerIterator e(expected, i), r(rows, i);
+                for (; e && r; ++e, ++r) {
+                    ASSERT_EQ(e.index(), r.index()) << "row " << i;
+                    ASSERT_EQ(pel_test::bits(e.value()), pel_test::bits(r.value()))
+                        << "(" << i << ", " << e.index() << "): " << pel_test::show(e.value()) << " vs "
+                        << pel_test::show(r.value());
+                }
+                ASSERT_FALSE(e || r) << "row " << i;
             }
         }
     }
