@@ -54,4 +54,22 @@ inline bool take_smoke_flag(int& argc, char**& argv) {
     return smoke;
 }
 
+// Takes --<name>=PATH out of argv; returns PATH, empty when not given.
+inline std::string take_path_flag(int& argc, char** argv, const std::string& name) {
+    const std::string flag = "--" + name + "=";
+    std::string path;
+    int kept = 1;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg.compare(0, flag.size(), flag) == 0) {
+            path = arg.substr(flag.size());
+        } else {
+            argv[kept++] = argv[i];
+        }
+    }
+    argc = kept;
+    argv[argc] = nullptr;
+    return path;
+}
+
 }  // namespace pel_bench

@@ -21,9 +21,7 @@
 //   speed_up    baseline time / time, over the same iterations.
 #include <benchmark/benchmark.h>
 
-#include <fcntl.h>
 #include <malloc.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -36,12 +34,14 @@
 #include <limits>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common.h"
 #include "record_data.h"
 #include "library.h"
+#include "peak.h"
 #include "records/json.h"
 #include "summary.h"
 
@@ -180,33 +180,6 @@ double floor_seconds(const std::string& input, const json& output_doc, std::size
 
 // ---- peak resident memory of one call ------------------------------------
 
-long status_kib(const char* field) {
-    const int fd = open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return -1;
-    }
-    char buffer[8192];
-    const ssize_t n = read(fd, buffer, sizeof buffer - 1);
-    close(fd);
-    if (n <= 0) {
-        return -1;
-    }
-    buffer[n] = '\0';
-    const char* at = std::strstr(buffer, field);
-    return at != nullptr ? std::strtol(at + std::strlen(field), nullptr, 10) : -1;
-}
-
-// Resets VmHWM to the current resident size (Linux >= 4.0).
-bool reset_peak() {
-    const int fd = open("/proc/self/clear_refs", O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
-        return false;
-    }
-    const bool ok = write(fd, "5", 1) == 1;
-    close(fd);
-    return ok;
-}
-
 // Runs in a fresh process started by peak_bytes (argv: --pel_peak_child
 // <library> <op> <dim> <input size>): reads the call's input text from stdin
 // into one exactly sized string, as a host holding that text would, then makes
@@ -250,59 +223,13 @@ int peak_child(const std::string& path, const std::string& op, int dim, std::siz
 // allocated, freed or kept can hide or inflate the figure. NaN when it cannot
 // be measured.
 double peak_bytes(const std::string& path, const std::string& op, int dim, const std::string& input) {
-    int to_child[2];
-    int from_child[2];
-    if (pipe(to_child) != 0) {
-        return std::nan("");
-    }
-    if (pipe(from_child) != 0) {
-        close(to_child[0]);
-        close(to_child[1]);
-        return std::nan("");
-    }
-    std::cout.flush();
-    std::cerr.flush();
-    const std::string size = std::to_string(input.size());
-    const std::string dim_text = std::to_string(dim);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(to_child[0], 0);
-        dup2(from_child[1], 1);
-        close(to_child[0]);
-        close(to_child[1]);
-        close(from_child[0]);
-        close(from_child[1]);
-        execl("/proc/self/exe", "pel_bench_records", "--pel_peak_child", path.c_str(), op.c_str(),
-              dim_text.c_str(), size.c_str(), static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    close(to_child[0]);
-    close(from_child[1]);
-    bool written = pid > 0;
-    for (std::size_t done = 0; written && done < input.size();) {
-        const ssize_t n = write(to_child[1], input.data() + done, input.size() - done);
-        if (n <= 0) {
-            written = false;
-        } else {
-            done += static_cast<std::size_t>(n);
-        }
-    }
-    close(to_child[1]);
-    char reply[128] = {};
-    std::size_t got = 0;
-    for (ssize_t n; got < sizeof reply - 1 && (n = read(from_child[0], reply + got, sizeof reply - 1 - got)) > 0;) {
-        got += static_cast<std::size_t>(n);
-    }
-    close(from_child[0]);
-    int status = 0;
-    if (pid > 0) {
-        waitpid(pid, &status, 0);
-    }
+    const std::optional<std::string> reply =
+        run_self({"--pel_peak_child", path, op, std::to_string(dim), std::to_string(input.size())}, input);
     long base = -1;
     long peak = -1;
     int failed = 1;
-    if (!written || !WIFEXITED(status) || WEXITSTATUS(status) != 0 ||
-        std::sscanf(reply, "%ld %ld %d", &base, &peak, &failed) != 3 || base < 0 || peak < 0 || failed != 0) {
+    if (!reply || std::sscanf(reply->c_str(), "%ld %ld %d", &base, &peak, &failed) != 3 || base < 0 || peak < 0 ||
+        failed != 0) {
         return std::nan("");
     }
     return 1024.0 * static_cast<double>(peak - base);
@@ -463,24 +390,6 @@ std::vector<Target> targets(bool with_baseline) {
     return t;
 }
 
-// Takes --pel_baseline=PATH out of argv; returns PATH, empty when not given.
-std::string take_baseline_flag(int& argc, char** argv) {
-    const std::string flag = "--pel_baseline=";
-    std::string path;
-    int kept = 1;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg.compare(0, flag.size(), flag) == 0) {
-            path = arg.substr(flag.size());
-        } else {
-            argv[kept++] = argv[i];
-        }
-    }
-    argc = kept;
-    argv[argc] = nullptr;
-    return path;
-}
-
 }  // namespace
 }  // namespace pel_bench
 
@@ -498,7 +407,7 @@ int main(int argc, char** argv) {
     g_smoke = take_smoke_flag(argc, argv);
     Libraries libs;
     libs.current.path = PEL_ARM64_PATH;
-    libs.baseline.path = take_baseline_flag(argc, argv);
+    libs.baseline.path = take_path_flag(argc, argv, "pel_baseline");
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;

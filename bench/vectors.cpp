@@ -11,20 +11,37 @@
 //                     inverse, the route the codec took before its block form.
 // and the part of every exported call that sets the default floating-point
 // environment and gives the host's back (boundary/floating_point).
+//
+// For the earlier libraries, up to dimension 4096, each case also reports
+//   peak_MB     the peak resident memory of a process that loads the library
+//               and makes the one call (measured in a fresh process),
+//   call_MB     what of it the call added.
+// --pel_baseline_pellib=PATH and --pel_baseline_linux=PATH time an earlier
+// build of pellib and libpel_linux the same way, as baseline/<library>/...,
+// and the summary sets each against it.
 #include <benchmark/benchmark.h>
+
+#include <malloc.h>
 
 #include <algorithm>
 #include <cfenv>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <limits>
+#include <map>
+#include <optional>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "common.h"
 #include "interface/guard.h"
 #include "library.h"
+#include "peak.h"
 #include "reference/sparse_route.h"
 #include "summary.h"
 #include "transform/fma_clones.h"
@@ -37,7 +54,19 @@ namespace pel_bench {
 namespace {
 
 constexpr int kDims[] = {128, 768, 1536};
+constexpr int kEarlierDims[] = {128, 768, 1536, 3072, 4096};
 constexpr int kVersions[] = {1, 2};
+
+// A smoke run skips the peak-memory processes, which serve only the numbers.
+bool g_smoke = false;
+
+// One earlier library under test: pellib or libpel_linux, of this build or of
+// the baseline's.
+struct EarlierLibrary {
+    std::string name;  // the cases' prefix
+    std::string path;
+    const Earlier* api = nullptr;
+};
 
 // Times `call(input, output)` on one vector of `dim` components. Decoding is
 // measured on a real encoding, made by `encode` first, as a host would call it.
@@ -74,12 +103,64 @@ void arm64_vector(benchmark::State& state, const Arm64* lib, bool decoding, int 
         [&](const double* in, double* out) { fn(kKey, kSpace, version, dim, in, out); });
 }
 
-void earlier_vector(benchmark::State& state, const Earlier* lib, bool decoding, int dim) {
-    const EarlierVectorFn fn = decoding ? lib->decode : lib->encode;
+// Runs in a fresh process (argv: --pel_peak_child <library> <op> <dim>): makes
+// the case's input (an encoding, for decode) with the library, then the one
+// call, and prints "<resident kB before> <peak kB> <failed>".
+int peak_child(const std::string& path, const std::string& op, int dim) {
+    const Earlier& lib = load_earlier(path);
+    std::vector<double> input = random_vector(dim, 1000 + static_cast<unsigned>(dim));
+    std::vector<double> output(input.size());
+    if (op == "decode") {
+        lib.encode(kKey, input.data(), dim, output.data());
+        input = output;
+    }
+    malloc_trim(0);
+    if (!reset_peak()) {
+        std::printf("-1 -1 0\n");
+        return 0;
+    }
+    const long base = status_kib("VmRSS:");
+    (op == "decode" ? lib.decode : lib.encode)(kKey, input.data(), dim, output.data());
+    const long peak = status_kib("VmHWM:");
+    std::printf("%ld %ld %d\n", base, peak, lib.last_error_message() != nullptr ? 1 : 0);
+    return 0;
+}
+
+// The peak resident kB of a process making the call, and what the call added;
+// NaN when it cannot be measured. Once per library, operation and dimension.
+std::pair<double, double> cached_peak(const EarlierLibrary& lib, const char* op, int dim) {
+    static std::map<std::tuple<std::string, std::string, int>, std::pair<double, double>> cache;
+    const auto key = std::make_tuple(lib.path, std::string(op), dim);
+    auto it = cache.find(key);
+    if (it == cache.end()) {
+        const std::optional<std::string> reply = run_self({"--pel_peak_child", lib.path, op, std::to_string(dim)}, "");
+        long base = -1;
+        long peak = -1;
+        int failed = 1;
+        std::pair<double, double> kib(std::nan(""), std::nan(""));
+        if (reply && std::sscanf(reply->c_str(), "%ld %ld %d", &base, &peak, &failed) == 3 && base >= 0 &&
+            peak >= 0 && failed == 0) {
+            kib = {static_cast<double>(peak), static_cast<double>(peak - base)};
+        } else {
+            std::cerr << "note: no peak memory for " << lib.name << " " << op << " " << dim << "\n";
+        }
+        it = cache.emplace(key, kib).first;
+    }
+    return it->second;
+}
+
+void earlier_vector(benchmark::State& state, const EarlierLibrary* lib, bool decoding, int dim) {
+    const Earlier& api = *lib->api;
+    const EarlierVectorFn fn = decoding ? api.decode : api.encode;
     time_vector_call(
-        state, lib->last_error_message, dim, decoding,
-        [&](const double* in, double* out) { lib->encode(kKey, in, dim, out); },
+        state, api.last_error_message, dim, decoding,
+        [&](const double* in, double* out) { api.encode(kKey, in, dim, out); },
         [&](const double* in, double* out) { fn(kKey, in, dim, out); });
+    if (!g_smoke && !state.error_occurred()) {
+        const auto [peak, added] = cached_peak(*lib, decoding ? "decode" : "encode", dim);
+        state.counters["peak_MB"] = peak / 1024.0;
+        state.counters["call_MB"] = added / 1024.0;
+    }
 }
 
 // The generator's draws of one call and the cosine and sine of every angle,
@@ -171,7 +252,7 @@ std::string earlier_name(const char* lib, const char* op, int dim) {
     return std::string(lib) + "/" + op + "/" + std::to_string(dim);
 }
 
-std::vector<Target> targets(bool with_earlier) {
+std::vector<Target> targets(bool with_earlier, bool with_baseline) {
     std::vector<Target> t;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     for (int dim : kDims) {
@@ -212,19 +293,32 @@ std::vector<Target> targets(bool with_earlier) {
     }
     if (with_earlier) {
         for (const char* lib : {"pellib", "pel_linux"}) {
-            for (int dim : kDims) {
+            for (int dim : kEarlierDims) {
                 const std::string dec = earlier_name(lib, "decode", dim);
                 const std::string enc = earlier_name(lib, "encode", dim);
                 t.push_back({std::string(lib) + " decode/encode dim " + std::to_string(dim),
                              [dec, enc](const Table& table) { return time_ratio(table, dec, enc); }, nan});
             }
         }
-        for (int dim : kDims) {
+        for (int dim : kEarlierDims) {
             for (const char* op : {"encode", "decode"}) {
                 const std::string a = earlier_name("pel_linux", op, dim);
                 const std::string b = earlier_name("pellib", op, dim);
                 t.push_back({std::string("pel_linux/pellib ") + op + " dim " + std::to_string(dim),
                              [a, b](const Table& table) { return time_ratio(table, a, b); }, nan});
+            }
+        }
+    }
+    if (with_earlier && with_baseline) {
+        for (const char* lib : {"pellib", "pel_linux"}) {
+            for (int dim : kEarlierDims) {
+                for (const char* op : {"encode", "decode"}) {
+                    const std::string base = earlier_name((std::string("baseline/") + lib).c_str(), op, dim);
+                    const std::string now = earlier_name(lib, op, dim);
+                    t.push_back({std::string(lib) + " " + op + " dim " + std::to_string(dim) +
+                                     " speed-up (baseline/current)",
+                                 [base, now](const Table& table) { return time_ratio(table, base, now); }, nan});
+                }
             }
         }
     }
@@ -236,25 +330,43 @@ std::vector<Target> targets(bool with_earlier) {
 
 int main(int argc, char** argv) {
     using namespace pel_bench;
-    take_smoke_flag(argc, argv);
+    if (argc == 5 && std::string(argv[1]) == "--pel_peak_child") {
+        try {
+            return peak_child(argv[2], argv[3], std::atoi(argv[4]));
+        } catch (const std::exception& e) {
+            std::cerr << e.what() << '\n';
+            return 1;
+        }
+    }
+    g_smoke = take_smoke_flag(argc, argv);
+    const std::string baseline_pellib = take_path_flag(argc, argv, "pel_baseline_pellib");
+    const std::string baseline_linux = take_path_flag(argc, argv, "pel_baseline_linux");
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;
     }
 
     const Arm64* arm64 = nullptr;
-    std::vector<std::pair<const char*, const Earlier*>> earlier;
-    try {
-        arm64 = &load_arm64(PEL_ARM64_PATH);
+    std::vector<EarlierLibrary> earlier;
 #ifdef PEL_PELLIB_PATH
-        earlier.emplace_back("pellib", &load_earlier(PEL_PELLIB_PATH));
+    earlier.push_back({"pellib", PEL_PELLIB_PATH});
 #endif
 #ifdef PEL_LINUX_PATH
-        earlier.emplace_back("pel_linux", &load_earlier(PEL_LINUX_PATH));
+    earlier.push_back({"pel_linux", PEL_LINUX_PATH});
 #endif
+    if (!baseline_pellib.empty()) earlier.push_back({"baseline/pellib", baseline_pellib});
+    if (!baseline_linux.empty()) earlier.push_back({"baseline/pel_linux", baseline_linux});
+    try {
+        arm64 = &load_arm64(PEL_ARM64_PATH);
+        for (EarlierLibrary& lib : earlier) {
+            lib.api = &load_earlier(lib.path);
+        }
     } catch (const std::exception& e) {
         std::cerr << e.what() << '\n';
         return 1;
+    }
+    for (const EarlierLibrary& lib : earlier) {
+        if (lib.name.rfind("baseline/", 0) == 0) std::cout << "Baseline " << lib.name << ": " << lib.path << "\n";
     }
 
     for (int version : kVersions) {
@@ -277,17 +389,18 @@ int main(int argc, char** argv) {
         ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("boundary/floating_point/upward", floating_point_case, FE_UPWARD)
         ->Unit(benchmark::kMicrosecond);
-    for (const auto& [name, lib] : earlier) {
-        for (int dim : kDims) {
+    for (const EarlierLibrary& lib : earlier) {
+        for (int dim : kEarlierDims) {
             for (bool decoding : {false, true}) {
-                benchmark::RegisterBenchmark(earlier_name(name, decoding ? "decode" : "encode", dim).c_str(),
-                                             earlier_vector, lib, decoding, dim)
+                benchmark::RegisterBenchmark(earlier_name(lib.name.c_str(), decoding ? "decode" : "encode", dim).c_str(),
+                                             earlier_vector, &lib, decoding, dim)
                     ->Unit(benchmark::kMicrosecond);
             }
         }
     }
 
-    SummaryReporter reporter({}, targets(!earlier.empty()));
+    SummaryReporter reporter({"peak_MB", "call_MB"},
+                             targets(!earlier.empty(), !baseline_pellib.empty() || !baseline_linux.empty()));
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

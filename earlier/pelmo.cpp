@@ -1,9 +1,10 @@
 #include "earlier/pelmo.h"
 
-// After transform/eigen.h, so that Eigen's checks throw here as well.
-#include <Eigen/LU>
-
+#include <algorithm>
+#include <cmath>
 #include <stdexcept>
+
+#include "earlier/products.h"
 
 namespace {
 
@@ -36,16 +37,22 @@ Pelmora::Vector Pelmo::encode(Pelmora::Vector v) const {
     if (profile_.noise_enabled) {
         Pelmora::blend(v, Pelmora::noise_vector(field0, profile_, static_cast<int>(v.size())));
     }
-    const Dense m = Dense(get_matrix());
-    return m * v;
+    const Pelmora::TransformFactors factors =
+        Pelmora::transform_factors(key_, dim_, profile_, Pelmora::ShearPattern::every_row);
+    if (std::all_of(v.data(), v.data() + v.size(), [](double x) { return std::isfinite(x); })) {
+        return Pelmora::dense_order_product(Pelmora::transform_rows(factors), v);
+    }
+    // Every entry of the dense product meets every component, zeros included,
+    // and 0 * inf is NaN: only that product gives these bits.
+    return Dense(get_matrix()) * v;
 }
 
 Pelmora::Vector Pelmo::decode(Pelmora::Vector v) const {
-    const Dense m = Dense(get_matrix());
+    const Pelmora::TransformFactors factors =
+        Pelmora::transform_factors(key_, dim_, profile_, Pelmora::ShearPattern::every_row);
     require_dimension(dim_ >= 1, "Decoding needs a dimension of at least 1", dim_);
     Pelmora::require_length(v, dim_);
-    const Dense inverse = m.inverse();
-    v = inverse * v;
+    Pelmora::apply_inverse(factors, v);
     // Field 0 only after the products, whether or not the noise is on.
     const int field0 = Pelmora::parse_key_field(key_, 0);
     if (profile_.noise_enabled) {

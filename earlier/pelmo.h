@@ -1,7 +1,6 @@
 // The earlier codec of pellib and libpel_linux: bare vectors only, one fixed
-// parameter profile, a shear draw at every super-diagonal position and a dense
-// LU inverse. From three dimensions up its encodings are not those of
-// libpel_arm64's codec.
+// parameter profile and a shear draw at every super-diagonal position. From
+// three dimensions up its encodings are not those of libpel_arm64's codec.
 #pragma once
 
 #include <string>
@@ -24,7 +23,10 @@ public:
     double solve(const Pelmora::Vector& u, const Pelmora::Vector& n) const;
 
     // Both take a vector of exactly `dim` components (std::invalid_argument
-    // otherwise) and return a new one; decoding needs dim >= 1.
+    // otherwise) and return a new one; decoding needs dim >= 1. Both cost
+    // O(dim) time and memory. Encoding gives the bits of the dense product of
+    // the transform matrix (which it still forms for a blended vector that is
+    // not finite); decoding applies the inverse through the matrix's factors.
     Pelmora::Vector encode(Pelmora::Vector v) const;
     Pelmora::Vector decode(Pelmora::Vector v) const;
 

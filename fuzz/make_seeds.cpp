@@ -6,16 +6,19 @@
 // naming the targets whose seeds are to be written (all when none is named).
 // Encoded record sets and sealed texts come from the library itself, so they
 // carry fresh IVs each time.
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <limits>
 #include <optional>
 #include <random>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
@@ -369,6 +372,33 @@ int main(int argc, char** argv) {
     }
     write("key_field", "sign", std::string(1, '\0') + "-fff0000");
     write("key_field", "prefix", std::string(1, '\1') + "00000x1f");
+
+    // earlier_encode: small dimensions and panel boundaries (0x80 + an
+    // index), under a key and with entries of the input's own, on vectors of
+    // every kind the sums go wrong on.
+    const double inf = std::numeric_limits<double>::infinity();
+    const double tiny = std::numeric_limits<double>::denorm_min();
+    const std::vector<std::pair<const char*, std::vector<double>>> vectors = {
+        {"uniform", {0.25, -0.75, 0.5, 0.125, -0.375, 0.875, -0.0625}},
+        {"signed_zeros", {-0.0, 0.0, 3 * tiny, -tiny, 0x1p-1060, 0.5}},
+        {"huge", {0x1p1023, -0x1.8p1022, 0x1p1000, -0x1p1023}},
+        {"any_exponent", {0x1p-1000, 0x1p900, -0x1p-20, 0x1p40}},
+        {"not_finite", {1.0, std::nan(""), -inf, 2.0}},
+    };
+    const std::vector<double> band = {1.5, -0.25, 0.0, 0x1p-1030, -3.0, 0x1p900, 0.75, -0.0};
+    const std::pair<int, int> earlier_dims[] = {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {5, 5}, {16, 16}, {17, 17},
+                                                {127, 127}, {128, 0x81}, {129, 0x82}, {144, 0x84}};
+    for (const auto& [dim, byte] : earlier_dims) {
+        for (const auto& [kind, values] : vectors) {
+            for (const bool own : {false, true}) {
+                std::string seed = {static_cast<char>(byte), static_cast<char>(own), static_cast<char>(values.size() - 1)};
+                seed += doubles(values) + "9f3e77a1c05b2d68" + (own ? doubles(band) : "");
+                write("earlier_encode", std::string(own ? "band_" : "key_") + kind + "_" + std::to_string(dim), seed);
+            }
+        }
+    }
+    write("earlier_encode", "bad_noise_field", std::string("\x05\x00\x00") + doubles({1.0}) + "zzzz77a1c05b2d68");
+    write("earlier_encode", "short_key", std::string("\x05\x00\x00") + doubles({1.0}) + "9f3e77a1c05");
     write_routes_seeds();
     std::cout << "seeds written to " << root << "\n";
     return 0;

@@ -1,18 +1,20 @@
 #!/usr/bin/env bash
-# Builds libpel_arm64 as it was at a commit and prints the library's path, for
-# timing the working tree's build against it in one process
-# (scripts/bench.sh --baseline REV).
+# Builds libraries as they were at a commit and prints their paths, one a line
+# in the order asked, for timing the working tree's build against them in one
+# process (scripts/bench.sh --baseline REV).
 #
-#   scripts/baseline.sh REV
+#   scripts/baseline.sh REV                     libpel_arm64
+#   scripts/baseline.sh REV pel_arm64 pellib pel_linux
 #
+# A library's CMake target names it: pel_arm64, pellib, pel_linux.
 # The commit's files go to build/baseline/<commit>/src (git archive), a
 # release build of the library alone to build/baseline/<commit>/build; both
 # are reused when there. Everything but the path goes to stderr.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-if [ $# -ne 1 ]; then
-  echo "usage: scripts/baseline.sh REV" >&2
+if [ $# -lt 1 ]; then
+  echo "usage: scripts/baseline.sh REV [TARGET...]" >&2
   exit 2
 fi
 if ! commit=$(git rev-parse --verify --quiet "$1^{commit}"); then
@@ -34,12 +36,24 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   # PEL_BUILD_TESTS for commits from before the build followed BUILD_TESTING.
   cmake -S "$src" -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DPEL_BUILD_TESTS=OFF -DPEL_BUILD_BENCH=OFF >&2
 fi
-cmake --build "$build" --target pel_arm64 -j"$(nproc)" >&2
+rev=$1
+shift
+targets=("$@")
+if [ "${#targets[@]}" -eq 0 ]; then targets=(pel_arm64); fi
+cmake --build "$build" --target "${targets[@]}" -j"$(nproc)" >&2
 
 # The link name: a file before the libraries had versions, a link to one after.
-lib=$(find "$build" \( -type f -o -type l \) \( -name libpel_arm64.so -o -name libpel_arm64.dylib \) | head -n 1)
-if [ -z "$lib" ]; then
-  echo "baseline: no libpel_arm64 in $build" >&2
-  exit 1
-fi
-echo "$lib"
+for target in "${targets[@]}"; do
+  case "$target" in
+    pel_arm64) stem=libpel_arm64 ;;
+    pellib) stem=pellib ;;
+    pel_linux) stem=libpel_linux ;;
+    *) echo "baseline: unknown target $target" >&2; exit 2 ;;
+  esac
+  lib=$(find "$build" \( -type f -o -type l \) \( -name "$stem.so" -o -name "$stem.dylib" \) | head -n 1)
+  if [ -z "$lib" ]; then
+    echo "baseline: no $stem in $build at $rev" >&2
+    exit 1
+  fi
+  echo "$lib"
+done

@@ -4,9 +4,10 @@
 #   scripts/bench.sh             every case 5 times; prints a table of medians
 #   scripts/bench.sh --smoke     every case once, briefly (CI); times mean nothing
 #   scripts/bench.sh --baseline REV
-#                                also builds libpel_arm64 at commit REV
+#                                also builds the libraries at commit REV
 #                                (scripts/baseline.sh) and times the record-set
-#                                cases against it, both loaded in one process
+#                                cases and the earlier libraries' vector cases
+#                                against them, both loaded in one process
 #   scripts/bench.sh ARGS...     further arguments go to both programs, e.g.
 #                                --benchmark_filter=records/encode
 #
@@ -38,9 +39,13 @@ done
 scripts/setup.sh libbenchmark-dev
 
 baseline_flags=()
+vector_baseline_flags=()
 if [ -n "$baseline" ]; then
-  baseline_lib=$(scripts/baseline.sh "$baseline")
+  baseline_libs=$(scripts/baseline.sh "$baseline" pel_arm64 pellib pel_linux)
+  baseline_lib=$(sed -n 1p <<<"$baseline_libs")
   baseline_flags=(--pel_baseline="$baseline_lib")
+  vector_baseline_flags=(--pel_baseline_pellib="$(sed -n 2p <<<"$baseline_libs")"
+                         --pel_baseline_linux="$(sed -n 3p <<<"$baseline_libs")")
 fi
 
 jobs=$(nproc)
@@ -61,7 +66,8 @@ echo
 echo "CPU: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//') ($(nproc) logical CPUs)"
 echo "Load average before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
 if [ -n "$baseline" ]; then
-  echo "Baseline: libpel_arm64 at $(git rev-parse --short "$baseline^{commit}") ($baseline_lib)"
+  echo "Baseline: the libraries at $(git rev-parse --short "$baseline^{commit}"):"
+  sed 's/^/  /' <<<"$baseline_libs"
 fi
 
 status=0
@@ -71,6 +77,7 @@ for program in pel_bench_vectors pel_bench_records; do
   log=$results/$program.txt
   extra=()
   if [ "$program" = pel_bench_records ]; then extra=(${baseline_flags[@]+"${baseline_flags[@]}"}); fi
+  if [ "$program" = pel_bench_vectors ]; then extra=(${vector_baseline_flags[@]+"${vector_baseline_flags[@]}"}); fi
   if ! "$bin/$program" "${run_flags[@]}" ${extra[@]+"${extra[@]}"} ${args[@]+"${args[@]}"} \
       --benchmark_out="$results/$program.json" --benchmark_out_format=json >"$log"; then
     status=1

@@ -13,7 +13,7 @@ scripts/setup.sh clang libclang-rt-14-dev
 
 build=build/fuzz
 seconds=${PEL_FUZZ_SECONDS:-60}
-all_targets=(encode decode routes decode_vector sealed_open base64_decode hex_decode key_field)
+all_targets=(encode decode routes decode_vector earlier_encode sealed_open base64_decode hex_decode key_field)
 if [ "$#" -gt 0 ]; then targets=("$@"); else targets=("${all_targets[@]}"); fi
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -44,41 +44,60 @@ TransformSeeds transform_seeds(const std::string& key, int dim) {
     return seeds;
 }
 
-SparseMatrix build_matrix(const std::string& key, int dim, const Profile& profile, ShearPattern shear) {
+TransformFactors transform_factors(const std::string& key, int dim, const Profile& profile, ShearPattern shear) {
     const TransformSeeds seeds = transform_seeds(key, dim);
 
-    SparseMatrix m = identity(dim);
-
+    TransformFactors f;
+    f.dim = dim;
+    f.pattern = shear;
     if (profile.scale_enabled) {
         Random generator(seeds.scale);
         const Vector factors = generator.uniform_pel(profile.scale_min, profile.scale_max, dim);
-        for (int i = 0; i < dim; ++i) {
-            m.coeffRef(i, i) *= factors[i];
+        f.scale.assign(factors.data(), factors.data() + factors.size());
+    }
+    if (profile.shear_enabled) {
+        Random generator(seeds.shear);
+        for (int i = 0; i < dim - 1; i += f.shear_step()) {
+            f.shear.push_back(generator.range(profile.shear_min, profile.shear_max));
         }
+    }
+    if (profile.rotation_enabled) {
+        Random generator(seeds.rotation);
+        for (int k = 0; k < dim / 2; ++k) {
+            const double angle = generator.range(kAngleMin, kAngleMax);
+            f.cos.push_back(std::cos(angle));
+            f.sin.push_back(std::sin(angle));
+        }
+    }
+    return f;
+}
+
+SparseMatrix build_matrix(const std::string& key, int dim, const Profile& profile, ShearPattern shear) {
+    const TransformFactors f = transform_factors(key, dim, profile, shear);
+
+    SparseMatrix m = identity(dim);
+
+    for (std::size_t i = 0; i < f.scale.size(); ++i) {
+        m.coeffRef(static_cast<int>(i), static_cast<int>(i)) *= f.scale[i];
     }
 
     if (profile.shear_enabled) {
-        Random generator(seeds.shear);
-        const int step = shear == ShearPattern::even_rows ? 2 : 1;
         std::vector<Triplet> entries;
-        for (int i = 0; i < dim - 1; i += step) {
-            entries.emplace_back(i, i + 1, generator.range(profile.shear_min, profile.shear_max));
+        for (std::size_t k = 0; k < f.shear.size(); ++k) {
+            const int i = static_cast<int>(k) * f.shear_step();
+            entries.emplace_back(i, i + 1, f.shear[k]);
         }
         m = multiply(m, with_entries(std::vector<double>(dim, 1.0), std::move(entries)));
     }
 
     if (profile.rotation_enabled) {
-        Random generator(seeds.rotation);
         std::vector<double> diagonal(dim, 1.0);
         std::vector<Triplet> entries;
         for (int k = 0; k < dim / 2; ++k) {
-            const double angle = generator.range(kAngleMin, kAngleMax);
-            const double c = std::cos(angle);
-            const double s = std::sin(angle);
-            entries.emplace_back(2 * k, 2 * k + 1, s);
-            entries.emplace_back(2 * k + 1, 2 * k, -s);
-            diagonal[2 * k] = c;
-            diagonal[2 * k + 1] = c;
+            entries.emplace_back(2 * k, 2 * k + 1, f.sin[k]);
+            entries.emplace_back(2 * k + 1, 2 * k, -f.sin[k]);
+            diagonal[2 * k] = f.cos[k];
+            diagonal[2 * k + 1] = f.cos[k];
         }
         m = multiply(m, with_entries(diagonal, std::move(entries)));
     }

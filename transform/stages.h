@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "key/key.h"
 #include "transform/eigen.h"
@@ -44,6 +45,23 @@ TransformSeeds transform_seeds(const std::string& key, int dim);
 // Where the shear stage puts its draws: (i, i+1) for even i only, which keeps the
 // matrix block diagonal, or at every super-diagonal position (the earlier codec).
 enum class ShearPattern { even_rows, every_row };
+
+// The factors of M = D * S * R as the stages draw them, each from its own
+// generator in coordinate order. A stage that is off leaves its lists empty.
+struct TransformFactors {
+    int dim = 0;
+    ShearPattern pattern = ShearPattern::every_row;
+    std::vector<double> scale;  // D(i, i), one per coordinate
+    std::vector<double> shear;  // S(i, i+1) at i = k * shear_step() for the k-th value
+    std::vector<double> cos;    // R(2k, 2k) = R(2k+1, 2k+1), one per pair
+    std::vector<double> sin;    // R(2k, 2k+1) = -R(2k+1, 2k)
+
+    int shear_step() const { return pattern == ShearPattern::even_rows ? 2 : 1; }
+};
+
+// The factors from key fields 1, 2 and 3 (parsed first, in that order); throws
+// std::invalid_argument for a negative dimension.
+TransformFactors transform_factors(const std::string& key, int dim, const Profile& profile, ShearPattern shear);
 
 // M = D * S * R from key fields 1, 2 and 3 (parsed first, in that order).
 // Throws std::invalid_argument for a negative dimension.

@@ -5,8 +5,14 @@
 //
 //   pel_record_known_answers COMMIT OUTPUT
 //   pel_record_known_answers --platform NAME ANSWERS
+//   pel_record_known_answers --again COMMIT ANSWERS LIBRARY/CALL...
 // The second form runs the vector cases of an answers file on another platform
-// and appends a platform line for each whose output differs there.
+// and appends a platform line for each whose output differs there and that has
+// none yet. The third, on x86-64, records the vector cases of the named
+// libraries and calls anew (pellib/decode, say), each line where it was, drops
+// their platform lines (to be recorded again by the second form), and notes
+// the commit at the head of the file: for a stored format meant to change in
+// those cases alone.
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -116,10 +122,7 @@ bool same_outputs(const std::string& a, const std::string& b) {
 int record_platform(const std::map<std::string, Library>& libraries, const std::string& platform,
                     const std::string& path) {
     const Answers x86 = load_answers(path, "");
-    if (load_answers(path, platform).outputs != x86.outputs) {
-        std::cerr << path << " already holds answers of " << platform << "\n";
-        return 1;
-    }
+    const Answers recorded = load_answers(path, platform);
     std::map<std::string, std::string> here;
     std::ofstream out(path, std::ios::app);
     out << "# The platform lines of " << platform << ", by\n#   pel_record_known_answers --platform " << platform << ' '
@@ -130,12 +133,65 @@ int record_platform(const std::map<std::string, Library>& libraries, const std::
         const std::vector<double> input = c.input.rfind("case:", 0) == 0 ? parse_hex_list(here.at(c.input.substr(5)))
                                                                          : make_input(c.input, c.dim);
         here[c.name] = hex_list(call_vector(libraries.at(c.library), c.call, c.key, c.metric, c.version, input));
-        if (!same_outputs(here[c.name], c.output)) {
+        const bool has_line = recorded.outputs.at(c.name) != c.output;
+        if (!has_line && !same_outputs(here[c.name], c.output)) {
             out << "platform\t" << platform << '\t' << c.name << '\t' << here[c.name] << '\n';
             ++differing;
         }
     }
-    std::cout << differing << " vector cases differ on " << platform << "; appended to " << path << '\n';
+    std::cout << differing << " vector cases without a platform line differ on " << platform << "; appended to "
+              << path << '\n';
+    return 0;
+}
+
+// The vector cases of the selected "LIBRARY/CALL"s recorded anew, in place.
+int record_again(const std::map<std::string, Library>& libraries, const std::string& commit, const std::string& path,
+                 const std::vector<std::string>& selected) {
+    const Answers before = load_answers(path, "");
+    std::map<std::string, std::string> outputs = before.outputs;
+    std::map<std::string, const Case*> again;
+    for (const Case& c : before.cases) {
+        if (c.kind == "vector" && std::find(selected.begin(), selected.end(), c.library + "/" + c.call) != selected.end()) {
+            again[c.name] = &c;
+        }
+    }
+    std::ifstream in(path);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    in.close();
+
+    std::vector<std::string> kept;
+    std::size_t head = 0;  // the leading comment block
+    while (head < lines.size() && lines[head].rfind('#', 0) == 0) kept.push_back(lines[head++]);
+    kept.push_back("# The vector cases of");
+    for (const std::string& s : selected) kept.back() += " " + s;
+    kept.push_back("# were recorded anew from commit " + commit + " on x86-64 (glibc), by");
+    kept.push_back("#   build/release/tests/known_answers/pel_record_known_answers --again " + commit + " " + path);
+    for (const std::string& s : selected) kept.back() += " " + s;
+    int changed = 0;
+    for (std::size_t n = head; n < lines.size(); ++n) {
+        std::vector<std::string> f = split_tabs(lines[n]);
+        if (f[0] == "platform" && f.size() == 4 && again.count(f[2])) continue;
+        if (f[0] == "vector" && f.size() == 10 && again.count(f[1])) {
+            const Case& c = *again.at(f[1]);
+            const std::vector<double> input = c.input.rfind("case:", 0) == 0
+                                                  ? parse_hex_list(outputs.at(c.input.substr(5)))
+                                                  : make_input(c.input, c.dim);
+            const std::string result =
+                hex_list(call_vector(libraries.at(c.library), c.call, c.key, c.metric, c.version, input));
+            changed += result != f[9];
+            outputs[c.name] = f[9] = result;
+            std::string line = f[0];
+            for (std::size_t i = 1; i < f.size(); ++i) line += "\t" + f[i];
+            kept.push_back(line);
+            continue;
+        }
+        kept.push_back(lines[n]);
+    }
+    std::ofstream out(path, std::ios::trunc);
+    for (const std::string& line : kept) out << line << '\n';
+    std::cout << "recorded " << again.size() << " cases anew, " << changed << " with another output, in " << path
+              << '\n';
     return 0;
 }
 
@@ -143,17 +199,23 @@ int record_platform(const std::map<std::string, Library>& libraries, const std::
 
 int main(int argc, char** argv) {
     const bool platform = argc == 4 && std::string(argv[1]) == "--platform";
-    if (argc != 3 && !platform) {
+    const bool again = argc >= 5 && std::string(argv[1]) == "--again";
+    if (argc != 3 && !platform && !again) {
         std::cerr << "usage: pel_record_known_answers COMMIT OUTPUT\n"
-                     "       pel_record_known_answers --platform NAME ANSWERS\n";
+                     "       pel_record_known_answers --platform NAME ANSWERS\n"
+                     "       pel_record_known_answers --again COMMIT ANSWERS LIBRARY/CALL...\n";
         return 2;
     }
     try {
         const Library arm64 = load("libpel_arm64", PEL_ARM64_PATH);
         const Library pellib = load("pellib", PEL_PELLIB_PATH);
         const Library linux = load("libpel_linux", PEL_LINUX_PATH);
+        const std::map<std::string, Library> libraries = {{arm64.name, arm64}, {pellib.name, pellib}, {linux.name, linux}};
         if (platform) {
-            return record_platform({{arm64.name, arm64}, {pellib.name, pellib}, {linux.name, linux}}, argv[2], argv[3]);
+            return record_platform(libraries, argv[2], argv[3]);
+        }
+        if (again) {
+            return record_again(libraries, argv[2], argv[3], std::vector<std::string>(argv + 4, argv + argc));
         }
 
         Recorder r;

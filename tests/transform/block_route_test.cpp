@@ -4,9 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <functional>
-#include <iostream>
 #include <limits>
 #include <random>
 #include <string>
@@ -14,6 +12,7 @@
 #include <vector>
 
 #include "bits.h"
+#include "seed.h"
 #include "reference/sparse_route.h"
 #include "transform/blocks.h"
 #include "transform/pelmo.h"
@@ -25,6 +24,7 @@ namespace {
 using Pelmora::Block;
 using Pelmora::BlockMatrix;
 using Pelmora::Pelmo;
+using pel_test::test_seed;
 using Pelmora::SparseMatrix;
 using Pelmora::Vector;
 
@@ -32,14 +32,6 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kMinSubnormal = std::numeric_limits<double>::denorm_min();
 const std::string kKeyOf16 = "7e41c09b2d5fa388";
-
-// The seed of the random cases: PEL_TEST_SEED replays a run.
-unsigned test_seed(unsigned fallback) {
-    const char* text = std::getenv("PEL_TEST_SEED");
-    const unsigned seed = text != nullptr ? static_cast<unsigned>(std::strtoul(text, nullptr, 10)) : fallback;
-    std::cout << "random cases from seed " << seed << " (PEL_TEST_SEED=" << seed << " replays them)\n";
-    return seed;
-}
 
 bool same(double a, double b) { return (std::isnan(a) && std::isnan(b)) || pel_test::bits(a) == pel_test::bits(b); }
 
