@@ -65,7 +65,7 @@ bool set_last(LastError* record) noexcept { return slot.made && pthread_setspeci
 // this library: it is made on the first exception of each thread. Made here
 // for the thread that loads the library, where memory has not yet run out;
 // threads the host starts later make it with their first exception.
-volatile int exceptions_ready = std::uncaught_exceptions();
+[[maybe_unused]] volatile int exceptions_ready = std::uncaught_exceptions();
 
 bool continues_character(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 

@@ -142,13 +142,13 @@ public:
                 vector(*this);
                 members.vector = true;
             } else if (name == "id") {
-                replace(members.id, value());
+                replace(members.id, value(kInRecord));
             } else if (name == "filter") {
-                replace(members.filter, value());
+                replace(members.filter, value(kInRecord));
             } else if (name == "meta") {
-                replace(members.meta, value());
+                replace(members.meta, value(kInRecord));
             } else {
-                require_json(value());
+                require_json(value(kInRecord));
             }
         } while (take(','));
         if (!take('}')) {
@@ -185,11 +185,18 @@ public:
         }
     }
 
-    // The text of one value, found by its brackets and quotes alone; the JSON
-    // library checks the rest when it reads the value. That reading sees the
-    // value as a text of its own, so whatever such a text may begin with and a
-    // value inside a document may not (a byte order mark) is refused here.
-    std::string_view value() {
+    // How many arrays and objects enclose a value: a record stands in the set,
+    // a member's value in a record in the set.
+    static constexpr std::size_t kInSet = 1;
+    static constexpr std::size_t kInRecord = 2;
+
+    // The text of one value with `enclosing` levels around it, found by its
+    // brackets and quotes alone; the JSON library checks the rest when it
+    // reads the value. That reading sees the value as a text of its own, so
+    // whatever such a text may begin with and a value inside a document may
+    // not (a byte order mark) is refused here, and so is nesting deeper than
+    // the whole text may be.
+    std::string_view value(std::size_t enclosing) {
         const char* first = p_;
         if (p_ == end_ || std::strchr("\"{[-0123456789tfn", *p_) == nullptr || *p_ == '\0') {
             throw NotJson{};
@@ -203,8 +210,7 @@ public:
             if (c == '"') {
                 skip_string();
             } else if (c == '[' || c == '{') {
-                // The record and its set are two levels already.
-                if (++depth + 2 > kMaxJsonDepth) {
+                if (++depth + enclosing > kMaxJsonDepth) {
                     throw NotJson{};
                 }
             } else if (c == ']' || c == '}') {
@@ -235,7 +241,7 @@ public:
             }
             do {
                 skip_blanks();
-                if (!json::accept(value())) {
+                if (!json::accept(value(kInSet))) {
                     return false;
                 }
             } while (take(','));
@@ -446,7 +452,7 @@ public:
         if (unread) {
             reader_.rewind(start);
             reader_.skip_blanks();
-            record.emplace(parse_value(reader_.value()));
+            record.emplace(parse_value(reader_.value(Reader::kInSet)));
         }
         at_start_ = false;
         return record;

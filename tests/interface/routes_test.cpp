@@ -133,6 +133,14 @@ std::vector<Row> encode_rows() {
          failure},
         {"meta nested as deep as allowed",
          set_of({record("[1,2,3]", R"("a")", "null", std::string(998, '[') + std::string(998, ']'))}), output},
+        // Records the route leaves to the JSON library whole, as deep as allowed.
+        {"a record without \"filter\", its meta as deep as allowed",
+         set_of({R"({"id":"a","vector":[1,2,3],"meta":)" + std::string(998, '[') + std::string(998, ']') + "}"}),
+         failure},
+        {"an escaped member name, meta as deep as allowed",
+         set_of({R"({"\u0069d":"a","filter":1,"vector":[1,2,3],"meta":)" + std::string(998, '[') +
+                 std::string(998, ']') + "}"}),
+         output},
     };
 }
 
