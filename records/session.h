@@ -17,6 +17,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "records/document.h"
 #include "records/records.h"
@@ -105,11 +106,11 @@ auto for_record(const RecordAt& at, std::optional<RecordPlace>& failed, Work&& w
     } catch (const RandomSourceError&) {
         throw;
     } catch (const std::exception&) {
-        failed.emplace();  // out of memory for the place: the failure becomes std::bad_alloc
-        failed->index = at.index;
-        if (at.member != nullptr) {
-            failed->member = *at.member;
-        }
+        // Made aside and then moved in, which cannot fail: memory that runs out
+        // for the place (a long member name) leaves none, and the failure
+        // becomes std::bad_alloc, which no record is blamed for.
+        RecordPlace place{at.index, at.member != nullptr ? std::optional<std::string>(*at.member) : std::nullopt};
+        failed = std::move(place);
         throw;
     }
 }
